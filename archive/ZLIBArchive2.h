@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+#include "ZLIBArchiveGlobals2.h"
+
+namespace kiva {
+
+// Reads the site archive that ends a host file: its trailer, its directory, and entries into
+// streams. The reader never keeps the archive file open between calls.
+class TZLBArc2 : public TComponent {
+public:
+    explicit TZLBArc2(TComponent* owner);
+    ~TZLBArc2() override;
+
+    // Published settings, with their defaults.
+    int MaxMemoryUsage = 20;
+    TFileCompressionLevel CompressionLevel = fcDefault;
+    bool ExtractWithPath = false;
+    bool VerifyArchiveCRC = true;
+    bool VerifyFileCRC = false;
+    bool SavePaths = false;
+    bool RecursePaths = false;
+
+    // Published events, in the design's order.
+    TNotifyEvent OnArchiveOpened;
+    TFileAddUpdateEvent OnFileAddUpdate;
+    TReplaceFileEvent OnReplaceFile;
+    TFileExtractedEvent OnFileExtracted;
+    TStreamEncryptEvent OnEncryptStream;
+    TStreamDecryptEvent OnDecryptStream;
+    TFileExtractedEvent OnStreamExtracted;
+    TErrorLogEvent OnErrorLogged;
+    TProgressEvent OnProgress;
+
+    // Used for encrypted entries only.
+    std::string Password;
+    std::string TempDir;
+
+    // False only for an empty name; every other failure raises.
+    bool OpenArchive(const std::string& fileName);
+    void CloseArchive();
+    int FileCount() const;
+    TArchiveEntry GetFileEntry(int index) const;
+    int IndexOfFile(const std::string& fileName) const;
+    void ExtractToStream(TStream& stream, const std::string& fileName);
+    bool ExtractIndexToStream(int index, TStream& stream, TStream* archiveStream);
+
+    std::string TempDirectory() const;
+    virtual std::string MakeTempFileName();
+    virtual void CollectFolderFiles(const std::string& folder, TStringList& list);
+
+    const std::string& ArchiveFileName() const { return archiveFileName_; }
+    const TArchiveTrailer& Trailer() const { return trailer_; }
+    TArchiveOffset BaseOffset() const { return baseOffset_; }
+    // Absolute file position of a position relative to the data area.
+    TArchiveOffset AbsolutePosition(TArchiveOffset relative) const;
+
+private:
+    enum class TProgressState { psIdle, psReadingDirectory, psExtractingEntry };
+    struct NameIndex;
+
+    void ReportProgress();
+    void LoadDirectory(TStream& file);
+    void TransferEntry(const TArchiveEntry& entry, TStream& source, TStream& stream);
+    void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
+    int FindEntry(const std::string& fullName) const;
+
+    std::string archiveFileName_;
+    TArchiveTrailer trailer_;
+    std::vector<TArchiveEntry> entries_;
+    std::unique_ptr<NameIndex> index_;
+    TArchiveOffset baseOffset_ = -1;
+    std::string progressMessage_;
+    std::int64_t progressTotal_ = 0;
+    std::int64_t progressDone_ = 0;
+    TProgressState progressState_ = TProgressState::psIdle;
+};
+
+} // namespace kiva
