@@ -1,0 +1,551 @@
+#include "ZLIBArchive2.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kiva {
+
+namespace {
+
+constexpr std::int64_t kChunkSize = 4096;
+// Without a progress handler nobody sees the chunks, so memory destinations take larger ones.
+constexpr std::int64_t kDirectChunkSize = std::int64_t(1) << 20;
+// Deflate cannot expand data by more than this factor, which bounds what a stored zlib stream
+// may honestly claim to inflate to.
+constexpr std::int64_t kMaxInflateRatio = 1032;
+constexpr std::int64_t kInflateSlack = 1024;
+// Room reserved ahead of inflation never exceeds this; larger content grows the stream as the
+// bytes arrive, so a lying size costs nothing.
+constexpr std::int64_t kMaxReserve = std::int64_t(256) << 20;
+
+// The most a zlib stream of storedBytes bytes can inflate to.
+std::int64_t InflateBound(std::int64_t storedBytes) {
+    if (storedBytes <= 0) {
+        return kInflateSlack;
+    }
+    if (storedBytes > (INT64_MAX - kInflateSlack) / kMaxInflateRatio) {
+        return INT64_MAX;
+    }
+    return storedBytes * kMaxInflateRatio + kInflateSlack;
+}
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+
+// FNV-1a over the lower-cased bytes, so that names differing only in case share a slot chain.
+struct NameHasher {
+    std::uint64_t h = 14695981039346656037ull;
+    void Add(std::string_view s) {
+        for (char c : s) {
+            h = (h ^ static_cast<std::uint8_t>(LowerAscii(c))) * 1099511628211ull;
+        }
+    }
+    std::uint64_t Value() const { return h ^ (h >> 29); }
+};
+
+std::uint64_t HashEntry(const TArchiveEntry& e) {
+    NameHasher h;
+    h.Add(e.Path.View());
+    h.Add(e.Name.View());
+    return h.Value();
+}
+
+bool MatchesName(const TArchiveEntry& e, std::string_view name) {
+    const std::string_view path = e.Path.View();
+    return path.size() + e.Name.Length == name.size() &&
+           SameTextAscii(path, name.substr(0, path.size())) &&
+           SameTextAscii(e.Name.View(), name.substr(path.size()));
+}
+
+bool SameFullName(const TArchiveEntry& a, const TArchiveEntry& b) {
+    if (a.Path.Length + a.Name.Length != b.Path.Length + b.Name.Length) {
+        return false;
+    }
+    auto at = [](const TArchiveEntry& e, int k) {
+        return k < e.Path.Length ? e.Path.Chars[k] : e.Name.Chars[k - e.Path.Length];
+    };
+    const int n = a.Path.Length + a.Name.Length;
+    for (int k = 0; k < n; ++k) {
+        if (LowerAscii(at(a, k)) != LowerAscii(at(b, k))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Removes a file when the scope ends, whichever way it ends.
+class TTempFileGuard {
+public:
+    explicit TTempFileGuard(std::string name) : name_(std::move(name)) {}
+    TTempFileGuard(const TTempFileGuard&) = delete;
+    TTempFileGuard& operator=(const TTempFileGuard&) = delete;
+    ~TTempFileGuard() { ::unlink(name_.c_str()); }
+    const std::string& Name() const { return name_; }
+
+private:
+    std::string name_;
+};
+
+// Pre-sizes a memory destination so that inflation does not reallocate as it goes.
+void ReserveFor(TMemoryStream& mem, std::int64_t count) {
+    const std::int64_t want = mem.Position() + std::min(count, kMaxReserve);
+    if (want > mem.Capacity()) {
+        try {
+            mem.SetCapacity(want);
+        } catch (const std::bad_alloc&) {
+            // The stream grows as the bytes arrive instead.
+        }
+    }
+}
+
+} // namespace
+
+// Open addressing over the entry indices; the stored hash spares most name comparisons.
+struct TZLBArc2::NameIndex {
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::int32_t index = -1;
+    };
+    std::vector<Slot> slots;
+    std::size_t mask = 0;
+
+    explicit NameIndex(const std::vector<TArchiveEntry>& entries) {
+        std::size_t size = 16;
+        while (size < entries.size() * 2) {
+            size <<= 1;
+        }
+        slots.resize(size);
+        mask = size - 1;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::uint64_t h = HashEntry(entries[i]);
+            std::size_t s = h & mask;
+            bool duplicate = false;
+            while (slots[s].index >= 0) {
+                if (slots[s].hash == h && SameFullName(entries[slots[s].index], entries[i])) {
+                    duplicate = true; // The first entry of a name wins.
+                    break;
+                }
+                s = (s + 1) & mask;
+            }
+            if (!duplicate) {
+                slots[s] = Slot{h, static_cast<std::int32_t>(i)};
+            }
+        }
+    }
+
+    int Find(const std::vector<TArchiveEntry>& entries, std::string_view name) const {
+        NameHasher hasher;
+        hasher.Add(name);
+        const std::uint64_t h = hasher.Value();
+        for (std::size_t s = h & mask; slots[s].index >= 0; s = (s + 1) & mask) {
+            if (slots[s].hash == h && MatchesName(entries[slots[s].index], name)) {
+                return slots[s].index;
+            }
+        }
+        return -1;
+    }
+};
+
+TZLBArc2::TZLBArc2(TComponent* owner) : TComponent(owner) {}
+
+TZLBArc2::~TZLBArc2() {
+    Destroying();
+    if (!archiveFileName_.empty()) {
+        CloseArchive();
+    }
+}
+
+void TZLBArc2::ReportProgress() {
+    if (IsDestroying() || !OnProgress) {
+        return;
+    }
+    if (progressState_ == TProgressState::psIdle) {
+        OnProgress(archiveFileName_, 0);
+        return;
+    }
+    int percentage = 0;
+    if (progressTotal_ > 0) {
+        // Halves go to the even neighbour, as the default rounding mode does.
+        percentage = static_cast<int>(std::nearbyint(static_cast<double>(progressDone_) /
+                                                     static_cast<double>(progressTotal_) * 100.0));
+    }
+    OnProgress(progressMessage_, percentage);
+}
+
+bool TZLBArc2::OpenArchive(const std::string& fileName) {
+    CloseArchive();
+    archiveFileName_ = fileName;
+    if (fileName.empty()) {
+        return false;
+    }
+    if (!FileExists(fileName)) {
+        throw Exception(msg::ArchiveNotFound);
+    }
+    std::unique_ptr<TFileStream> file;
+    try {
+        file = std::make_unique<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
+    } catch (const std::exception&) {
+        throw Exception(Format(msg::UnableToOpen, fileName));
+    }
+
+    const std::int64_t fileSize = file->Size();
+    std::uint8_t raw[kTrailerSize] = {};
+    if (fileSize < kTrailerSize) {
+        // Too short to end in a trailer: whatever it holds is not an archive, whatever number
+        // stands where the version would be.
+        file->SetPosition(0);
+        file->Read(raw, fileSize);
+        throw Exception(Format(msg::WrongVersion, GetU32(raw + 8)));
+    }
+    file->Seek(-kTrailerSize, TSeekOrigin::soEnd);
+    file->ReadBuffer(raw, kTrailerSize);
+    const TArchiveTrailer trailer = TArchiveTrailer::Decode(raw);
+    if (trailer.Version != 1 && trailer.Version != 2) {
+        throw Exception(Format(msg::WrongVersion, trailer.Version));
+    }
+    trailer_ = trailer;
+
+    // Sizes that reach before the start of the file describe no archive that this file holds.
+    const std::int64_t beforeTrailer = fileSize - kTrailerSize;
+    if (trailer_.DataSize < 0 || trailer_.DataSize > beforeTrailer ||
+        trailer_.DataSize + trailer_.DirectorySize > beforeTrailer) {
+        CloseArchive();
+        throw Exception(msg::ErrorReadingRegistry);
+    }
+    baseOffset_ = beforeTrailer - trailer_.DirectorySize - trailer_.DataSize;
+
+    if (VerifyArchiveCRC) {
+        progressMessage_ = msg::VerifyingIntegrity;
+        if (StreamCRC32(*file, baseOffset_, kTrailerSize) != trailer_.ArchiveCRC) {
+            archiveFileName_.clear();
+            trailer_ = TArchiveTrailer{};
+            baseOffset_ = -1;
+            throw Exception(msg::Corrupted);
+        }
+    }
+
+    try {
+        LoadDirectory(*file);
+        if (OnArchiveOpened) {
+            OnArchiveOpened(this);
+        }
+    } catch (...) {
+        CloseArchive();
+        throw Exception(msg::ErrorReadingRegistry);
+    }
+    file.reset();
+    progressState_ = TProgressState::psIdle;
+    ReportProgress();
+    return true;
+}
+
+void TZLBArc2::LoadDirectory(TStream& file) {
+    const std::uint32_t version = trailer_.Version;
+    const std::int64_t recordSize = TArchiveEntry::RecordSize(version);
+    const std::int64_t count = trailer_.EntryCount;
+    const std::int64_t need = count * recordSize;
+    // A directory that cannot hold its records is refused before anything is allocated for
+    // them, so a damaged count cannot ask for gigabytes.
+    const std::int64_t capacity = trailer_.DirectoryCompressed
+                                      ? InflateBound(trailer_.DirectorySize)
+                                      : static_cast<std::int64_t>(trailer_.DirectorySize);
+    if (need > capacity) {
+        throw Exception(msg::ErrorReadingRegistry);
+    }
+
+    file.SetPosition(baseOffset_ + trailer_.DataSize);
+    TMemoryStream buffer;
+    if (trailer_.DirectoryCompressed) {
+        TZDecompressionStream z(file);
+        progressState_ = TProgressState::psReadingDirectory;
+        progressTotal_ = need;
+        progressDone_ = 0;
+        progressMessage_ = msg::ExtractingRegistry;
+        InflateInto(z, buffer, need, trailer_.DirectorySize);
+    } else if (need > 0) {
+        buffer.SetSize(need);
+        file.ReadBuffer(buffer.Memory(), need);
+    }
+    if (buffer.Size() < need) {
+        throw Exception(msg::ErrorReadingRegistry);
+    }
+
+    entries_.reserve(static_cast<std::size_t>(count));
+    const std::uint8_t* p = buffer.Memory();
+    for (std::int64_t i = 0; i < count; ++i, p += recordSize) {
+        entries_.push_back(TArchiveEntry::Decode(p, version));
+    }
+    index_ = std::make_unique<NameIndex>(entries_);
+}
+
+void TZLBArc2::CloseArchive() {
+    entries_.clear();
+    entries_.shrink_to_fit();
+    index_.reset();
+    trailer_ = TArchiveTrailer{};
+    archiveFileName_.clear();
+    progressState_ = TProgressState::psIdle;
+    ReportProgress();
+    baseOffset_ = -1;
+}
+
+int TZLBArc2::FileCount() const {
+    if (archiveFileName_.empty()) {
+        throw Exception(msg::NoArchiveOpen);
+    }
+    return static_cast<int>(entries_.size());
+}
+
+TArchiveEntry TZLBArc2::GetFileEntry(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) {
+        throw Exception(msg::IndexOutOfBounds);
+    }
+    return entries_[static_cast<std::size_t>(index)];
+}
+
+TArchiveOffset TZLBArc2::AbsolutePosition(TArchiveOffset relative) const {
+    if (baseOffset_ < 0) {
+        throw Exception(msg::UnknownPosition);
+    }
+    TArchiveOffset absolute = 0;
+    if (__builtin_add_overflow(baseOffset_, relative, &absolute)) {
+        throw Exception(msg::Corrupted);
+    }
+    return absolute;
+}
+
+int TZLBArc2::FindEntry(std::string_view fullName) const {
+    return index_ ? index_->Find(entries_, fullName) : -1;
+}
+
+int TZLBArc2::IndexOfFile(const std::string& fileName) const {
+    if (archiveFileName_.empty()) {
+        throw Exception(msg::NoArchiveOpen);
+    }
+    std::string folder = ExtractFilePath(fileName);
+    if (SavePaths) {
+        const std::size_t colon = folder.find(':');
+        if (colon != std::string::npos) {
+            folder.erase(0, colon + 1);
+        }
+    }
+    return FindEntry(folder + ExtractFileName(fileName));
+}
+
+void TZLBArc2::ExtractToStream(TStream& stream, const std::string& fileName) {
+    if (archiveFileName_.empty()) {
+        throw Exception(msg::NoArchiveOpen);
+    }
+    const int index = FindEntry(fileName);
+    if (index < 0) {
+        throw Exception(Format(msg::NotFoundInArchive, fileName));
+    }
+    ExtractIndexToStream(index, stream, nullptr);
+    if (OnStreamExtracted) {
+        OnStreamExtracted(entries_[static_cast<std::size_t>(index)].FullName());
+    }
+    progressState_ = TProgressState::psIdle;
+    ReportProgress();
+}
+
+bool TZLBArc2::ExtractIndexToStream(int index, TStream& stream, TStream* archiveStream) {
+    const TArchiveEntry entry = GetFileEntry(index);
+    std::unique_ptr<TFileStream> owned;
+    if (!archiveStream) {
+        try {
+            owned = std::make_unique<TFileStream>(archiveFileName_, fmOpenRead | fmShareDenyWrite);
+        } catch (const std::exception&) {
+            throw Exception(Format(msg::UnableToOpen, archiveFileName_));
+        }
+        archiveStream = owned.get();
+    }
+    archiveStream->SetPosition(AbsolutePosition(entry.DataOffset));
+    if (entry.Method == emCompressedEncrypted || entry.Method == emStoredEncrypted) {
+        ExtractEncrypted(entry, *archiveStream, stream);
+    } else {
+        TransferEntry(entry, *archiveStream, stream);
+    }
+    if (VerifyFileCRC && StreamCRC32(stream, 0, 0) != entry.CRC) {
+        throw Exception(Format(msg::FailedCRC, entry.Name.Str()));
+    }
+    return true;
+}
+
+void TZLBArc2::TransferEntry(const TArchiveEntry& entry, TStream& source, TStream& stream) {
+    if (entry.Method != emCompressed && entry.Method != emCompressedEncrypted) {
+        if (entry.UncompressedSize > 0) {
+            stream.CopyFrom(source, entry.UncompressedSize);
+        }
+        return;
+    }
+    const std::int64_t sourceBytes = source.Size() - source.Position();
+    TZDecompressionStream z(source);
+    progressState_ = TProgressState::psExtractingEntry;
+    progressTotal_ = entry.UncompressedSize;
+    progressDone_ = 0;
+    progressMessage_ = Format(msg::Extracting, entry.Name.Str());
+    try {
+        InflateInto(z, stream, entry.UncompressedSize, sourceBytes);
+    } catch (...) {
+        throw Exception(msg::Corrupted);
+    }
+}
+
+std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
+                                   std::int64_t sourceBytes) {
+    // Once the inflating stream delivers nothing it never will again (its zlib stream ended or
+    // its source ran dry), so the loops stop there instead of counting down a size that the
+    // directory may have overstated.
+    auto* mem = dynamic_cast<TMemoryStream*>(&stream);
+    if (mem && count > 0) {
+        ReserveFor(*mem, std::min(count, InflateBound(sourceBytes)));
+    }
+    std::int64_t remaining = count;
+    if (mem && !OnProgress) {
+        while (remaining > 0) {
+            const std::int64_t chunk = std::min(remaining, kDirectChunkSize);
+            const std::int64_t pos = mem->Position();
+            const std::int64_t oldSize = mem->Size();
+            if (pos + chunk > mem->Capacity()) {
+                mem->SetCapacity(std::max(pos + chunk, mem->Capacity() + mem->Capacity() / 2));
+            }
+            if (pos + chunk > oldSize) {
+                mem->SetSize(pos + chunk);
+            }
+            const std::int64_t before = z.Position();
+            std::int64_t n = 0;
+            try {
+                n = z.Read(mem->Memory() + pos, chunk);
+            } catch (...) {
+                // Keep what whole 4,096-byte chunks would have written before the failure.
+                const std::int64_t got = z.Position() - before;
+                const std::int64_t kept = (progressDone_ + got) / kChunkSize * kChunkSize;
+                const std::int64_t keep = std::max<std::int64_t>(0, kept - progressDone_);
+                mem->SetSize(std::max(oldSize, pos + keep));
+                mem->SetPosition(pos + keep);
+                throw;
+            }
+            mem->SetSize(std::max(oldSize, pos + n));
+            mem->SetPosition(pos + n);
+            progressDone_ += n;
+            if (n == 0) {
+                break;
+            }
+            remaining -= chunk;
+        }
+        return progressDone_;
+    }
+    std::uint8_t buf[kChunkSize];
+    while (remaining > 0) {
+        const std::int64_t chunk = std::min(remaining, kChunkSize);
+        const std::int64_t n = z.Read(buf, chunk);
+        progressDone_ += n;
+        ReportProgress();
+        if (n == 0) {
+            break;
+        }
+        stream.WriteBuffer(buf, n);
+        remaining -= chunk;
+    }
+    return progressDone_;
+}
+
+void TZLBArc2::ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream) {
+    if (Trim(Password).empty()) {
+        throw Exception(msg::NoPassword);
+    }
+    if (!OnDecryptStream) {
+        throw Exception(msg::NoDecryption);
+    }
+    TTempFileGuard temp(MakeTempFileName());
+    TFileStream plain(temp.Name(), fmOpenReadWrite | fmShareExclusive);
+    OnDecryptStream(archive, plain, static_cast<std::uint32_t>(entry.EncryptedSize), Password);
+    plain.SetPosition(0);
+    TransferEntry(entry, plain, stream);
+}
+
+std::string TZLBArc2::TempDirectory() const {
+    if (!TempDir.empty()) {
+        return TempDir;
+    }
+    const char* env = std::getenv("TMPDIR");
+    return env && *env ? std::string(env) : std::string("/tmp");
+}
+
+std::string TZLBArc2::MakeTempFileName() {
+    std::string dir = TempDirectory();
+    std::string name = dir;
+    if (name.empty() || name.back() != '/') {
+        name += '/';
+    }
+    name += "ZLBXXXXXX";
+    // Deciphered content must not be readable by anyone else, nor land in a file that someone
+    // prepared in advance: the name is created exclusively with owner-only access.
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw EFCreateError(Format("Cannot create file \"%s\". %s", name, std::strerror(errno)));
+    }
+    ::close(fd);
+    return name;
+}
+
+void TZLBArc2::CollectFolderFiles(const std::string& folder, TStringList& list) {
+    if (folder.empty()) {
+        return;
+    }
+    std::string base = folder;
+    if (!base.empty() && (base.back() == '/' || base.back() == '\\')) {
+        base.pop_back();
+    }
+    std::vector<std::string> names;
+    {
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(base.empty() ? "/" : base.c_str()),
+                                                &::closedir);
+        if (!dir) {
+            return;
+        }
+        while (dirent* d = ::readdir(dir.get())) {
+            std::string n = d->d_name;
+            if (n != "." && n != "..") {
+                names.push_back(std::move(n));
+            }
+        }
+    }
+    // Directory order is arbitrary on this platform; sorted names keep the list reproducible.
+    std::sort(names.begin(), names.end());
+    TStringList level;
+    for (const std::string& n : names) {
+        const std::string full = base + "/" + n;
+        struct stat st {};
+        if (::lstat(full.c_str(), &st) != 0) {
+            continue;
+        }
+        bool isDir = S_ISDIR(st.st_mode);
+        if (S_ISLNK(st.st_mode)) {
+            struct stat target {};
+            isDir = ::stat(full.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        }
+        if (!isDir) {
+            level.Add(full);
+            continue;
+        }
+        // Links to folders are listed but not entered, so a link cycle cannot recurse forever.
+        if (RecursePaths && !S_ISLNK(st.st_mode)) {
+            CollectFolderFiles(full, list);
+        }
+        if (SavePaths) {
+            level.Add(full);
+        }
+    }
+    list.AddStrings(level);
+}
+
+} // namespace kiva

@@ -7,6 +7,7 @@
 
 #include "Classes.h"
 #include "ZLIBArchiveGlobals2.h"
+#include "ZLibEx.h"
 
 namespace kiva {
 
@@ -62,13 +63,17 @@ public:
 
 private:
     enum class TProgressState { psIdle, psReadingDirectory, psExtractingEntry };
+    // Hash of the lower-cased full names, built when the archive opens.
     struct NameIndex;
 
     void ReportProgress();
     void LoadDirectory(TStream& file);
     void TransferEntry(const TArchiveEntry& entry, TStream& source, TStream& stream);
+    // Inflates up to count bytes into stream; returns how many arrived.
+    std::int64_t InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
+                             std::int64_t sourceBytes);
     void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
-    int FindEntry(const std::string& fullName) const;
+    int FindEntry(std::string_view fullName) const;
 
     std::string archiveFileName_;
     TArchiveTrailer trailer_;
