@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "SysUtils.h"
+
+namespace kiva {
+
+class EExtractError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Why an entry name cannot become a file below the target folder (a parent reference, an
+// absolute or drive part, an empty component, a slash, a control character), or empty when it
+// can.
+std::string UnsafeEntryNameReason(const std::string& fullName);
+
+// The folders and file name of a safe entry name, split at its backslashes.
+std::vector<std::string> SplitEntryName(const std::string& fullName);
+
+// Writes data as the file named by components below the folder open as dirFd, creating the
+// folders on the way. Symbolic links are never followed: a link where a folder should be is an
+// error, and a link (or any file) where the file should be is replaced, not written through.
+void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const std::uint8_t* data,
+                    std::size_t size);
+
+// The text with control characters shown as '?', safe to print on a terminal.
+std::string Printable(const std::string& text);
+
+} // namespace kiva
