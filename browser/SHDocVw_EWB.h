@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Classes.h"
+
+namespace kiva {
+
+struct IUnknown;
+struct IWebBrowser2;
+struct DOCHOSTUIINFO;
+struct TWebBrowserEventParams;
+
+// The typed wrapper of the platform's browser control. It creates the control object from its
+// class id on first use, keeps the control's default interface for its own life, acts as the
+// control's client site and routes the control's events by dispatch id to the event
+// properties below.
+//
+// Texts that the control hands over as wide strings reach the events as UTF-8; URLs given to
+// the commands are UTF-8 too and travel to the control as UTF-16.
+class TEWB : public TComponent {
+public:
+    using TStatusTextChangeEvent = std::function<void(TComponent* Sender, const std::string& Text)>;
+    using TCommandStateChangeEvent =
+        std::function<void(TComponent* Sender, std::int32_t Command, bool Enable)>;
+    using TTitleChangeEvent = std::function<void(TComponent* Sender, const std::string& Text)>;
+    // URL may be changed by the handler; the browser goes on with the URL it had.
+    using TBeforeNavigate2Event =
+        std::function<void(TComponent* Sender, IUnknown* pDisp, std::string& URL,
+                           std::int32_t Flags, const std::string& TargetFrameName,
+                           const std::string& PostData, const std::string& Headers, bool& Cancel)>;
+    using TNavigateComplete2Event =
+        std::function<void(TComponent* Sender, IUnknown* pDisp, const std::string& URL)>;
+    using TDocumentCompleteEvent =
+        std::function<void(TComponent* Sender, IUnknown* pDisp, const std::string& URL)>;
+    using TWindowClosingEvent =
+        std::function<void(TComponent* Sender, bool IsChildWindow, bool& Cancel)>;
+    using TNavigateErrorEvent =
+        std::function<void(TComponent* Sender, IUnknown* pDisp, const std::string& URL,
+                           const std::string& Frame, std::int32_t StatusCode, bool& Cancel)>;
+
+    explicit TEWB(TComponent* owner);
+    ~TEWB() override;
+
+    // The control's default interface, created and cast on the first call and kept afterwards.
+    // A control that cannot be created or does not offer the interface raises kiva::Exception.
+    IWebBrowser2* DefaultInterface();
+    // True once the control object exists.
+    bool HasControl() const;
+
+    // Commands. Navigate raises the control's failure code as an error; GoBack and GoForward
+    // swallow the failure the control gives when there is no page in that direction.
+    void Navigate(const std::string& URL);
+    void GoBack();
+    void GoForward();
+    // The URL of the current document ("" before the first one).
+    std::string LocationURL();
+
+    // The toolkit's widget of the control (creating the control when needed), for the window
+    // to pack; null when the control has none.
+    void* NativeWidget();
+
+    TStatusTextChangeEvent OnStatusTextChange;
+    TCommandStateChangeEvent OnCommandStateChange;
+    TTitleChangeEvent OnTitleChange;
+    TBeforeNavigate2Event OnBeforeNavigate2;
+    TNavigateComplete2Event OnNavigateComplete2;
+    TDocumentCompleteEvent OnDocumentComplete;
+    TWindowClosingEvent OnWindowClosing;
+    TNavigateErrorEvent OnNavigateError;
+
+protected:
+    // Tells the browser that an ambient property changed, through its Application object's
+    // IOleControl. Raises when the control cannot be created, has no Application object or
+    // that object offers no IOleControl.
+    void AmbientPropertyChanged(std::int32_t dispId);
+
+    // The host-info answer of the client site; the base gives the record as it came.
+    virtual void GetHostInfo(DOCHOSTUIINFO& info);
+    // Routes one event of the control to its event property. Unknown ids are ignored.
+    virtual void InvokeEvent(std::int32_t dispId, TWebBrowserEventParams& params);
+
+private:
+    class TSite;
+    struct TState;
+    std::unique_ptr<TState> state_;
+};
+
+} // namespace kiva
