@@ -1,0 +1,348 @@
+#include "UrlMon.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "SysUtils.h"
+
+namespace kiva {
+
+namespace {
+
+// The scheme of a URL: the text before its first ':', or empty when there is none.
+std::string SchemeOf(std::u16string_view url) {
+    const std::size_t colon = url.find(u':');
+    return colon == std::u16string_view::npos ? std::string() : WideToAnsi(url.substr(0, colon));
+}
+
+class TInternetSession final : public TComObjectWith<IInternetSession> {
+public:
+    HRESULT RegisterNameSpace(IClassFactory* pCF, REFCLSID rclsid, LPCWSTR pwzProtocol,
+                              ULONG /*cPatterns*/, const LPCWSTR* /*ppwzPatterns*/,
+                              DWORD /*dwReserved*/) override {
+        if (!pCF || WideLength(pwzProtocol) == 0) {
+            return E_INVALIDARG;
+        }
+        try {
+            entries_.push_back(
+                TEntry{ComPtr<IClassFactory>(pCF), rclsid, WideToAnsi(WideView(pwzProtocol))});
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    }
+
+    HRESULT UnregisterNameSpace(IClassFactory* pCF, LPCWSTR pszProtocol) override {
+        if (!pCF || WideLength(pszProtocol) == 0) {
+            return E_INVALIDARG;
+        }
+        const std::string scheme = WideToAnsi(WideView(pszProtocol));
+        for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+            if (it->Factory.Get() == pCF && SameTextAscii(it->Scheme, scheme)) {
+                // Drop the reference only after the entry has left the table.
+                ComPtr<IClassFactory> factory = std::move(it->Factory);
+                entries_.erase(std::next(it).base());
+                return S_OK;
+            }
+        }
+        return S_FALSE;
+    }
+
+    // The newest factory registered for the scheme, or null.
+    ComPtr<IClassFactory> FactoryFor(std::string_view scheme) const {
+        for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
+            if (SameTextAscii(it->Scheme, scheme)) {
+                return it->Factory;
+            }
+        }
+        return nullptr;
+    }
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IID_IInternetSession) {
+            *object = static_cast<IInternetSession*>(this);
+            return true;
+        }
+        return TComObject::GetInterface(iid, object);
+    }
+
+private:
+    struct TEntry {
+        ComPtr<IClassFactory> Factory;
+        CLSID Clsid;
+        std::string Scheme;
+    };
+    std::vector<TEntry> entries_;
+};
+
+TInternetSession& Session() {
+    // One reference held for the whole process and never given back: the session outlives
+    // every caller, including those that release it at program end.
+    static TInternetSession* session = [] {
+        auto* s = new TInternetSession;
+        s->AddRef();
+        return s;
+    }();
+    return *session;
+}
+
+struct TUserAgentState {
+    std::string Text;
+    std::function<void(const std::string&)> Listener;
+};
+
+TUserAgentState& UserAgent() {
+    static TUserAgentState* state = new TUserAgentState;
+    return *state;
+}
+
+void SetUserAgent(std::string text) {
+    auto& ua = UserAgent();
+    if (text == ua.Text) {
+        return;
+    }
+    ua.Text = std::move(text);
+    if (ua.Listener) {
+        try {
+            ua.Listener(ua.Text);
+        } catch (...) {
+            // The browser keeps its previous agent; the option itself is set.
+        }
+    }
+}
+
+// What the platform gives a protocol for one request: its bind flags, and a sink that keeps
+// every notification.
+class TRequestBindInfo final : public TComObjectWith<IInternetBindInfo> {
+public:
+    explicit TRequestBindInfo(DWORD flags) : flags_(flags) {}
+
+    HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO* bindInfo) override {
+        if (!grfBINDF || !bindInfo || bindInfo->cbSize == 0) {
+            return E_INVALIDARG;
+        }
+        *grfBINDF = flags_;
+        // Never more than the caller's record holds, whatever size it announces.
+        const ULONG cbSize = bindInfo->cbSize;
+        BINDINFO filled;
+        filled.cbSize = cbSize;
+        std::memcpy(bindInfo, &filled, std::min<std::size_t>(cbSize, sizeof(BINDINFO)));
+        return S_OK;
+    }
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IID_IInternetBindInfo) {
+            *object = static_cast<IInternetBindInfo*>(this);
+            return true;
+        }
+        return TComObject::GetInterface(iid, object);
+    }
+
+private:
+    DWORD flags_;
+};
+
+class TRequestSink final : public TComObjectWith<IInternetProtocolSink> {
+public:
+    HRESULT Switch(PROTOCOLDATA* /*protocolData*/) override { return E_NOTIMPL; }
+
+    HRESULT ReportProgress(ULONG statusCode, LPCWSTR statusText) override {
+        if (statusCode == BINDSTATUS_CACHEFILENAMEAVAILABLE) {
+            CacheFileName = WideToAnsi(WideView(statusText));
+        }
+        return S_OK;
+    }
+
+    HRESULT ReportData(DWORD /*grfBSCF*/, ULONG /*progress*/, ULONG /*progressMax*/) override {
+        DataReported = true;
+        return S_OK;
+    }
+
+    HRESULT ReportResult(HRESULT result, DWORD error, LPCWSTR /*resultText*/) override {
+        ResultReported = true;
+        Result = result;
+        Error = error;
+        return S_OK;
+    }
+
+    std::string CacheFileName;
+    bool DataReported = false;
+    bool ResultReported = false;
+    HRESULT Result = S_OK;
+    DWORD Error = 0;
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IID_IInternetProtocolSink) {
+            *object = static_cast<IInternetProtocolSink*>(this);
+            return true;
+        }
+        return TComObject::GetInterface(iid, object);
+    }
+};
+
+constexpr ULONG kReadChunk = 64 * 1024;
+// A protocol that keeps answering "more data" without delivering any is given up on.
+constexpr int kMaxEmptyReads = 64;
+
+// Reads the whole body; S_OK, or the failure that ended the reading.
+HRESULT ReadAll(IInternetProtocol& protocol, std::string& data) {
+    std::vector<char> buffer(kReadChunk);
+    int emptyReads = 0;
+    for (;;) {
+        ULONG n = 0;
+        const HRESULT hr = protocol.Read(buffer.data(), kReadChunk, &n);
+        if (n > kReadChunk) {
+            return INET_E_DOWNLOAD_FAILURE;
+        }
+        data.append(buffer.data(), n);
+        if (hr == S_FALSE) {
+            return S_OK;
+        }
+        if (hr == E_PENDING) {
+            // Nothing else runs while the request is driven, so pending data never arrives.
+            return INET_E_DATA_NOT_AVAILABLE;
+        }
+        if (FAILED(hr)) {
+            return hr;
+        }
+        if (n == 0 && ++emptyReads > kMaxEmptyReads) {
+            return INET_E_DOWNLOAD_FAILURE;
+        }
+        if (n > 0) {
+            emptyReads = 0;
+        }
+    }
+}
+
+TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
+    TNameSpaceResponse r;
+    ComPtr<IClassFactory> factory = Session().FactoryFor(SchemeOf(url));
+    if (!factory) {
+        r.Result = INET_E_UNKNOWN_PROTOCOL;
+        return r;
+    }
+    ComPtr<IInternetProtocol> protocol;
+    HRESULT hr = factory->CreateInstance(nullptr, IID_IInternetProtocol,
+                                         protocol.ReleaseAndGetVoidAddress());
+    if (FAILED(hr) || !protocol) {
+        r.Result = FAILED(hr) ? hr : E_NOINTERFACE;
+        return r;
+    }
+    ComPtr<TRequestSink> sink(new TRequestSink);
+    ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags));
+    const std::u16string text(url);
+
+    hr = protocol->Start(text.c_str(), sink.Get(), bindInfo.Get(), 0, 0);
+    if (hr == S_FALSE) {
+        r.Result = INET_E_RESOURCE_NOT_FOUND;
+    } else if (FAILED(hr) && hr != E_PENDING) {
+        r.Result = hr;
+    } else if (sink->ResultReported && FAILED(sink->Result)) {
+        r.Result = sink->Result;
+    } else if (!sink->DataReported) {
+        r.Result = INET_E_DATA_NOT_AVAILABLE;
+    } else {
+        r.Result = ReadAll(*protocol, r.Data);
+        if (SUCCEEDED(r.Result) && sink->ResultReported && FAILED(sink->Result)) {
+            r.Result = sink->Result;
+        }
+    }
+    protocol->Terminate(0);
+
+    r.CacheFileName = sink->CacheFileName;
+    if (sink->ResultReported) {
+        r.HttpStatus = static_cast<int>(sink->Error);
+    }
+    if (FAILED(r.Result)) {
+        r.Data.clear();
+    } else {
+        r.Result = S_OK;
+        if (!sink->ResultReported) {
+            r.HttpStatus = 200;
+        }
+    }
+    return r;
+}
+
+} // namespace
+
+HRESULT CoInternetGetSession(DWORD dwSessionMode, IInternetSession** ppIInternetSession,
+                             DWORD dwReserved) {
+    if (!ppIInternetSession) {
+        return E_INVALIDARG;
+    }
+    *ppIInternetSession = nullptr;
+    if (dwSessionMode != 0 || dwReserved != 0) {
+        return E_INVALIDARG;
+    }
+    TInternetSession& s = Session();
+    s.AddRef();
+    *ppIInternetSession = &s;
+    return S_OK;
+}
+
+HRESULT UrlMkSetSessionOption(DWORD dwOption, const void* pBuffer, DWORD dwBufferLength,
+                              DWORD /*dwReserved*/) {
+    try {
+        if (dwOption == URLMON_OPTION_USERAGENT_REFRESH) {
+            SetUserAgent(std::string());
+            return S_OK;
+        }
+        if (dwOption != URLMON_OPTION_USERAGENT || !pBuffer || dwBufferLength == 0) {
+            return E_INVALIDARG;
+        }
+        std::string text(static_cast<const char*>(pBuffer), dwBufferLength);
+        // A terminator counted into the length is not part of the agent.
+        const std::size_t nul = text.find('\0');
+        if (nul != std::string::npos) {
+            text.erase(nul);
+        }
+        // The agent goes into request headers: control characters could start a header of
+        // their own, and the browser needs valid UTF-8.
+        text = WideToAnsi(AnsiToWide(text));
+        for (char& c : text) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+                c = ' ';
+            }
+        }
+        if (text.empty()) {
+            return E_INVALIDARG;
+        }
+        SetUserAgent(std::move(text));
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+bool IsNameSpaceRegistered(std::string_view scheme) {
+    return !scheme.empty() && Session().FactoryFor(scheme);
+}
+
+TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags) {
+    try {
+        return RunRequest(url, bindFlags);
+    } catch (const std::bad_alloc&) {
+        TNameSpaceResponse r;
+        r.Result = E_OUTOFMEMORY;
+        return r;
+    } catch (...) {
+        TNameSpaceResponse r;
+        r.Result = E_FAIL;
+        return r;
+    }
+}
+
+std::string SessionUserAgent() {
+    return UserAgent().Text;
+}
+
+void SetSessionUserAgentListener(std::function<void(const std::string&)> listener) {
+    UserAgent().Listener = std::move(listener);
+}
+
+} // namespace kiva

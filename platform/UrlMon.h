@@ -1,0 +1,200 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "ComObj.h"
+
+namespace kiva {
+
+// Bind flags, notification flags and status codes of the pluggable-protocol layer.
+inline constexpr DWORD BINDF_ASYNCHRONOUS = 0x1;
+inline constexpr DWORD BINDF_NOWRITECACHE = 0x20;
+inline constexpr DWORD BINDF_NEEDFILE = 0x40;
+inline constexpr DWORD BINDF_PULLDATA = 0x80;
+inline constexpr DWORD BINDF_FROMURLMON = 0x100000;
+
+inline constexpr DWORD BSCF_FIRSTDATANOTIFICATION = 0x1;
+inline constexpr DWORD BSCF_INTERMEDIATEDATANOTIFICATION = 0x2;
+inline constexpr DWORD BSCF_LASTDATANOTIFICATION = 0x4;
+inline constexpr DWORD BSCF_DATAFULLYAVAILABLE = 0x8;
+inline constexpr DWORD BSCF_AVAILABLEDATASIZEUNKNOWN = 0x10;
+
+inline constexpr ULONG BINDSTATUS_FINDINGRESOURCE = 1;
+inline constexpr ULONG BINDSTATUS_CONNECTING = 2;
+inline constexpr ULONG BINDSTATUS_BEGINDOWNLOADDATA = 4;
+inline constexpr ULONG BINDSTATUS_ENDDOWNLOADDATA = 6;
+inline constexpr ULONG BINDSTATUS_MIMETYPEAVAILABLE = 13;
+inline constexpr ULONG BINDSTATUS_CACHEFILENAMEAVAILABLE = 14;
+
+// Protocol start flags (grfPI).
+inline constexpr DWORD PI_PARSE_URL = 0x1;
+inline constexpr DWORD PI_FORCE_ASYNC = 0x4;
+
+using PARSEACTION = DWORD;
+inline constexpr PARSEACTION PARSE_CANONICALIZE = 1;
+inline constexpr PARSEACTION PARSE_FRIENDLY = 2;
+inline constexpr PARSEACTION PARSE_SECURITY_URL = 3;
+inline constexpr PARSEACTION PARSE_ROOTDOCUMENT = 4;
+inline constexpr PARSEACTION PARSE_DOCUMENT = 5;
+inline constexpr PARSEACTION PARSE_ANCHOR = 6;
+inline constexpr PARSEACTION PARSE_ENCODE = 7;
+inline constexpr PARSEACTION PARSE_DECODE = 8;
+inline constexpr PARSEACTION PARSE_PATH_FROM_URL = 9;
+inline constexpr PARSEACTION PARSE_URL_FROM_PATH = 10;
+inline constexpr PARSEACTION PARSE_MIME = 11;
+inline constexpr PARSEACTION PARSE_SERVER = 12;
+inline constexpr PARSEACTION PARSE_SCHEMA = 13;
+inline constexpr PARSEACTION PARSE_SITE = 14;
+inline constexpr PARSEACTION PARSE_DOMAIN = 15;
+inline constexpr PARSEACTION PARSE_LOCATION = 16;
+inline constexpr PARSEACTION PARSE_SECURITY_DOMAIN = 17;
+
+using QUERYOPTION = DWORD;
+
+// The size the bind-information record has on the original platform; callers put it in
+// cbSize, and GetBindInfo fills no more of the record than the caller's size announces.
+inline constexpr ULONG kBindInfoSize = 84;
+
+// The part of the bind information that the program reads: the caller's record size and the
+// request's verb, options and code page.
+struct BINDINFO {
+    ULONG cbSize = 0;
+    DWORD grfBindInfoF = 0;
+    DWORD dwBindVerb = 0;
+    DWORD dwOptions = 0;
+    DWORD dwOptionsFlags = 0;
+    DWORD dwCodePage = 0;
+};
+
+// Data of a protocol's switch to the GUI thread (not used: every request runs on that thread).
+struct PROTOCOLDATA {
+    DWORD grfFlags = 0;
+    DWORD dwState = 0;
+    void* pData = nullptr;
+    ULONG cbData = 0;
+};
+
+struct IInternetBindInfo : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{79EAC9E1-BAF9-11CE-8C82-00AA004BA90B}");
+    virtual HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO* bindInfo) = 0;
+
+protected:
+    ~IInternetBindInfo() = default;
+};
+
+struct IInternetProtocolSink : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{79EAC9E5-BAF9-11CE-8C82-00AA004BA90B}");
+    virtual HRESULT Switch(PROTOCOLDATA* protocolData) = 0;
+    virtual HRESULT ReportProgress(ULONG statusCode, LPCWSTR statusText) = 0;
+    virtual HRESULT ReportData(DWORD grfBSCF, ULONG progress, ULONG progressMax) = 0;
+    virtual HRESULT ReportResult(HRESULT result, DWORD error, LPCWSTR resultText) = 0;
+
+protected:
+    ~IInternetProtocolSink() = default;
+};
+
+struct IInternetProtocolRoot : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{79EAC9E3-BAF9-11CE-8C82-00AA004BA90B}");
+    virtual HRESULT Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
+                          IInternetBindInfo* pOIBindInfo, DWORD grfPI, HANDLE_PTR dwReserved) = 0;
+    virtual HRESULT Continue(PROTOCOLDATA* pProtocolData) = 0;
+    virtual HRESULT Abort(HRESULT hrReason, DWORD dwOptions) = 0;
+    virtual HRESULT Terminate(DWORD dwOptions) = 0;
+    virtual HRESULT Suspend() = 0;
+    virtual HRESULT Resume() = 0;
+
+protected:
+    ~IInternetProtocolRoot() = default;
+};
+
+struct IInternetProtocol : IInternetProtocolRoot {
+    static constexpr IID kIID = GuidLiteral("{79EAC9E4-BAF9-11CE-8C82-00AA004BA90B}");
+    virtual HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) = 0;
+    virtual HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin,
+                         ULARGE_INTEGER* plibNewPosition) = 0;
+    virtual HRESULT LockRequest(DWORD dwOptions) = 0;
+    virtual HRESULT UnlockRequest() = 0;
+
+protected:
+    ~IInternetProtocol() = default;
+};
+
+struct IInternetProtocolInfo : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{79EAC9EC-BAF9-11CE-8C82-00AA004BA90B}");
+    virtual HRESULT ParseUrl(LPCWSTR pwzUrl, PARSEACTION ParseAction, DWORD dwParseFlags,
+                             LPWSTR pwzResult, DWORD cchResult, DWORD* pcchResult,
+                             DWORD dwReserved) = 0;
+    virtual HRESULT CombineUrl(LPCWSTR pwzBaseUrl, LPCWSTR pwzRelativeUrl, DWORD dwCombineFlags,
+                               LPWSTR pwzResult, DWORD cchResult, DWORD* pcchResult,
+                               DWORD dwReserved) = 0;
+    virtual HRESULT CompareUrl(LPCWSTR pwzUrl1, LPCWSTR pwzUrl2, DWORD dwCompareFlags) = 0;
+    virtual HRESULT QueryInfo(LPCWSTR pwzUrl, QUERYOPTION QueryOption, DWORD dwQueryFlags,
+                              LPVOID pBuffer, DWORD cbBuffer, DWORD* pcbBuf, DWORD dwReserved) = 0;
+
+protected:
+    ~IInternetProtocolInfo() = default;
+};
+
+// The process's URL session: its name-space table maps schemes to protocol factories.
+struct IInternetSession : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{79EAC9E7-BAF9-11CE-8C82-00AA004BA90B}");
+    // The newest registration of a scheme wins; schemes compare without regard to ASCII case.
+    virtual HRESULT RegisterNameSpace(IClassFactory* pCF, REFCLSID rclsid, LPCWSTR pwzProtocol,
+                                      ULONG cPatterns, const LPCWSTR* ppwzPatterns,
+                                      DWORD dwReserved) = 0;
+    virtual HRESULT UnregisterNameSpace(IClassFactory* pCF, LPCWSTR pszProtocol) = 0;
+
+protected:
+    ~IInternetSession() = default;
+};
+
+inline constexpr IID IID_IInternetBindInfo = IInternetBindInfo::kIID;
+inline constexpr IID IID_IInternetProtocolSink = IInternetProtocolSink::kIID;
+inline constexpr IID IID_IInternetProtocolRoot = IInternetProtocolRoot::kIID;
+inline constexpr IID IID_IInternetProtocol = IInternetProtocol::kIID;
+inline constexpr IID IID_IInternetProtocolInfo = IInternetProtocolInfo::kIID;
+inline constexpr IID IID_IInternetSession = IInternetSession::kIID;
+
+// The process's one session (a new reference each call). Mode and reserved must be 0.
+HRESULT CoInternetGetSession(DWORD dwSessionMode, IInternetSession** ppIInternetSession,
+                             DWORD dwReserved);
+
+inline constexpr DWORD URLMON_OPTION_USERAGENT = 0x10000001;
+inline constexpr DWORD URLMON_OPTION_USERAGENT_REFRESH = 0x10000002;
+
+// Sets a session option. URLMON_OPTION_USERAGENT takes the text in buffer (length bytes, no
+// terminator needed); URLMON_OPTION_USERAGENT_REFRESH returns to the platform's own agent.
+HRESULT UrlMkSetSessionOption(DWORD dwOption, const void* pBuffer, DWORD dwBufferLength,
+                              DWORD dwReserved);
+
+// What the browser needs from one request of a registered scheme.
+struct TNameSpaceResponse {
+    HRESULT Result = E_FAIL;   // S_OK: Data holds the whole body; anything else: the request failed
+    std::string Data;          // the bytes (no content type: the browser sniffs it)
+    std::string CacheFileName; // set when the handler reported BINDSTATUS_CACHEFILENAMEAVAILABLE
+    int HttpStatus = 0;        // dwError of ReportResult (200 on success)
+};
+
+// True when a factory is registered for the URL's scheme in the process's session.
+bool IsNameSpaceRegistered(std::string_view scheme);
+
+// Drives the registered handler as the platform does: CreateInstance of the factory
+// (IID_IInternetProtocol), Start(url, sink, bindInfo, 0, 0) with a sink and bind info of the
+// platform's own (bind flags as given, e.g. 0 or BINDF_NEEDFILE), Read in chunks until S_FALSE,
+// Terminate, Release. Never throws.
+// Results: S_OK with the body; INET_E_UNKNOWN_PROTOCOL when no factory serves the scheme;
+// INET_E_RESOURCE_NOT_FOUND when Start answers S_FALSE (no such entry); the handler's own
+// failure code otherwise (INET_E_USE_DEFAULT_PROTOCOLHANDLER passes through; a failure that
+// the handler reports through ReportResult wins over a successful Start); and
+// INET_E_DATA_NOT_AVAILABLE when Start succeeds but no data was ever reported, so that a broken
+// handler never looks like an empty page.
+TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags = 0);
+
+// The user agent set through UrlMkSetSessionOption (empty: the platform's own) and a hook
+// called whenever it changes. The text is valid UTF-8 without control characters.
+std::string SessionUserAgent();
+void SetSessionUserAgentListener(std::function<void(const std::string&)> listener);
+
+} // namespace kiva
