@@ -97,21 +97,21 @@ private:
 
 std::string InvalidNameReason(const std::string& component) {
     if (component.empty()) {
-        return "empty name";
+        return "is empty";
     }
     if (component == "." || component == "..") {
-        return "\".\" and \"..\" cannot be names";
+        return "is \".\" or \"..\"";
     }
     for (char c : component) {
         auto b = static_cast<unsigned char>(c);
         if (c == '\\') {
-            return "a backslash, which the archive uses to separate folders";
+            return "contains a backslash, which the archive uses between folders";
         }
         if (c == '/') {
-            return "a slash";
+            return "contains a slash";
         }
         if (b < 0x20 || b == 0x7F) {
-            return "a control character";
+            return "contains a control character";
         }
     }
     return std::string();
@@ -129,7 +129,7 @@ void TKvbWriter::CheckName(const std::string& path, const std::string& name) con
     }
     std::string reason = InvalidNameReason(name);
     if (!reason.empty()) {
-        throw EPackError(Format("cannot pack \"%s\": the name contains %s", full, reason));
+        throw EPackError(Format("cannot pack \"%s\": the name %s", full, reason));
     }
     if (!path.empty()) {
         if (path.back() != '\\' || path.front() == '\\') {
@@ -142,8 +142,7 @@ void TKvbWriter::CheckName(const std::string& path, const std::string& name) con
             std::size_t end = path.find('\\', start);
             reason = InvalidNameReason(path.substr(start, end - start));
             if (!reason.empty()) {
-                throw EPackError(
-                    Format("cannot pack \"%s\": a folder name contains %s", full, reason));
+                throw EPackError(Format("cannot pack \"%s\": a folder name %s", full, reason));
             }
             start = end + 1;
         }
@@ -238,7 +237,7 @@ void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
         std::string source = JoinPath(dir, n);
         std::string reason = InvalidNameReason(n);
         if (!reason.empty()) {
-            throw EPackError(Format("cannot pack \"%s\": the name contains %s", source, reason));
+            throw EPackError(Format("cannot pack \"%s\": the name %s", source, reason));
         }
         struct stat st {};
         if (::stat(source.c_str(), &st) != 0) {

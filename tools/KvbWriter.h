@@ -85,7 +85,8 @@ private:
 TPackResult PackToFile(TKvbWriter& writer, const std::string& fileName,
                        const std::string& viewerExe = std::string());
 
-// A component of a file or folder name that the archive cannot carry, or empty when it can.
+// Why a file or folder name cannot go into the archive, as a phrase such as "contains a
+// slash", or empty when it can.
 std::string InvalidNameReason(const std::string& component);
 
 } // namespace kiva
