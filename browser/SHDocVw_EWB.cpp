@@ -98,7 +98,6 @@ protected:
         } else {
             return TComObject::GetInterface(iid, object);
         }
-        AddRef();
         return true;
     }
 
