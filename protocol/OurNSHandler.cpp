@@ -1,0 +1,604 @@
+#include "OurNSHandler.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "ComServer.h"
+#include "SysUtils.h"
+#include "ZLIBArchive2.h"
+
+namespace kiva {
+
+namespace {
+
+// The process-wide state of the handler's unit.
+struct THandlerUnit {
+    std::unique_ptr<TStringList> Log;
+    std::unique_ptr<TStringList> TempFiles;
+    // The private folder of the temporary files, created with the first of them.
+    std::string TempFolder;
+    // Which file holds which entry (by lower-cased entry name), so that a file is reused only
+    // for the entry it was written for.
+    std::map<std::string, std::string> FileOfEntry;
+    std::set<std::string> UsedPaths;
+    TZLBArc2* Archive = nullptr;
+
+    // The safety net of a program that ends without finalising the unit: its temporary files
+    // must not outlive it.
+    ~THandlerUnit() { Finalize(); }
+
+    void Finalize();
+};
+
+THandlerUnit& Unit() {
+    static THandlerUnit unit;
+    return unit;
+}
+
+const TStringList& EmptyList() {
+    static const TStringList empty;
+    return empty;
+}
+
+void Trace(const std::string& line) {
+    auto& log = Unit().Log;
+    if (!log) {
+        return;
+    }
+    log->Add(line);
+    if (log->Count() >= 2 * kHandlerLogLimit) {
+        auto kept = std::make_unique<TStringList>();
+        const auto& items = log->Items();
+        for (std::size_t i = items.size() - kHandlerLogLimit; i < items.size(); ++i) {
+            kept->Add(items[i]);
+        }
+        log = std::move(kept);
+    }
+}
+
+// The file-name part of an entry name made safe as one name in a folder: no separators or
+// control characters, never "." or "..", never empty, at most 255 bytes with the extension kept.
+std::string SafeFileName(std::string name) {
+    for (char& c : name) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20) {
+            c = '_';
+        }
+    }
+    if (name.empty()) {
+        name = "entry";
+    }
+    if (name == "." || name == "..") {
+        std::replace(name.begin(), name.end(), '.', '_');
+    }
+    constexpr std::size_t kMaxName = 255;
+    if (name.size() > kMaxName) {
+        std::string ext = name.substr(std::min(name.find_last_of('.'), name.size()));
+        if (ext.size() > 32) {
+            ext.clear();
+        }
+        name = name.substr(0, kMaxName - ext.size()) + ext;
+    }
+    return name;
+}
+
+std::string EnsureTempFolder() {
+    auto& u = Unit();
+    if (u.TempFolder.empty()) {
+        std::string pattern = SystemTempDir() + "kivabook-XXXXXX";
+        if (!mkdtemp(pattern.data())) {
+            throw EFCreateError(
+                Format("Cannot create folder \"%s\". %s", pattern, std::strerror(errno)));
+        }
+        u.TempFolder = pattern;
+    }
+    return u.TempFolder;
+}
+
+// A path in the private folder for the file name; a name already used for another entry goes
+// into a numbered sub-folder, so that every entry keeps its own file under its own name.
+std::string NewTempPath(const std::string& fileName) {
+    auto& u = Unit();
+    const std::string folder = EnsureTempFolder();
+    std::string path = folder + "/" + fileName;
+    for (int n = 2; u.UsedPaths.count(path) != 0; ++n) {
+        const std::string sub = folder + "/" + std::to_string(n);
+        if (mkdir(sub.c_str(), 0700) != 0 && errno != EEXIST) {
+            throw EFCreateError(
+                Format("Cannot create folder \"%s\". %s", sub, std::strerror(errno)));
+        }
+        path = sub + "/" + fileName;
+    }
+    u.UsedPaths.insert(path);
+    return path;
+}
+
+class TFileDescriptor {
+public:
+    explicit TFileDescriptor(int fd) : fd_(fd) {}
+    ~TFileDescriptor() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    TFileDescriptor(const TFileDescriptor&) = delete;
+    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    int Release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Writes a file that must not exist yet; nothing that stands at the path is ever followed,
+// reused or overwritten. A failed write leaves no file behind.
+void WriteNewFile(const std::string& path, TMemoryStream& data) {
+    TFileDescriptor fd(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.Get() < 0) {
+        throw EFCreateError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
+    }
+    const auto* p = data.Memory();
+    std::int64_t left = data.Size();
+    int err = 0;
+    while (left > 0) {
+        const ssize_t n = ::write(fd.Get(), p, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            err = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    if (err == 0 && ::close(fd.Release()) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        ::unlink(path.c_str());
+        throw EWriteError();
+    }
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    ::remove(path);
+    return 0;
+}
+
+void CopyWide(std::u16string_view text, LPWSTR target) {
+    std::copy(text.begin(), text.end(), target);
+    target[text.size()] = 0;
+}
+
+} // namespace
+
+// ---- Helpers
+
+BYTE HexDigitValue(char c) {
+    const auto n = static_cast<unsigned char>(c);
+    if (n <= 0x40) {
+        return static_cast<BYTE>(n - 0x30);
+    }
+    if (n <= 0x60) {
+        return static_cast<BYTE>(n - 0x41 + 10);
+    }
+    return static_cast<BYTE>(n - 0x61 + 10);
+}
+
+std::string UrlDecode(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    std::size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '%') {
+            if (i + 2 < s.size()) {
+                out += static_cast<char>(
+                    static_cast<BYTE>(16 * HexDigitValue(s[i + 1]) + HexDigitValue(s[i + 2])));
+                i += 3;
+            } else {
+                // Cut short by the end: the "%" stays, the one character after it goes.
+                out += '%';
+                break;
+            }
+        } else {
+            out += c == '+' ? ' ' : c;
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string EntryNameFromUrl(std::string_view url) {
+    std::string name = UrlDecode(url.substr(std::min(url.size(), kContentRoot.size())));
+    std::replace(name.begin(), name.end(), '/', '\\');
+    const std::size_t q = name.find('?');
+    if (q != std::string::npos) {
+        name.erase(q);
+    }
+    return name;
+}
+
+std::string SystemTempDir() {
+    std::string dir = "/tmp";
+    for (const char* var : {"TMPDIR", "TMP", "TEMP"}) {
+        const char* v = std::getenv(var);
+        struct stat st {};
+        if (v && *v && stat(v, &st) == 0 && S_ISDIR(st.st_mode)) {
+            dir = v;
+            break;
+        }
+    }
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(dir, ec).lexically_normal();
+    if (!ec && full.native().size() < 4096) {
+        dir = full.native();
+    }
+    if (dir.empty() || dir.back() != '/') {
+        dir += '/';
+    }
+    return dir;
+}
+
+// ---- Unit state
+
+void SetHandlerArchive(TZLBArc2* archive) {
+    Unit().Archive = archive;
+}
+TZLBArc2* HandlerArchive() {
+    return Unit().Archive;
+}
+
+void OurNSHandlerInit() {
+    if (!ComServer().FindFactory(CLSID_OurNSHandler)) {
+        TComObjectFactory::Create(
+            ComServer(), [] { return new TOurNSHandler; }, CLSID_OurNSHandler, "OurNSHandler",
+            "OurNSHandler", ciMultiInstance, tmApartment);
+    }
+    auto& u = Unit();
+    if (!u.Log) {
+        u.Log = std::make_unique<TStringList>();
+    }
+    if (!u.TempFiles) {
+        u.TempFiles = std::make_unique<TStringList>();
+    }
+}
+
+void THandlerUnit::Finalize() {
+    if (TempFiles) {
+        for (const std::string& path : TempFiles->Items()) {
+            ::unlink(path.c_str());
+        }
+    }
+    // The folder is the process's own: whatever else is left in it goes with it.
+    if (!TempFolder.empty()) {
+        nftw(TempFolder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+        TempFolder.clear();
+    }
+    FileOfEntry.clear();
+    UsedPaths.clear();
+    Log.reset();
+    TempFiles.reset();
+}
+
+void OurNSHandlerFinal() {
+    Unit().Finalize();
+}
+
+TComObjectFactory* OurNSHandlerFactory() {
+    return ComServer().FindFactory(CLSID_OurNSHandler);
+}
+
+const TStringList& HandlerLog() {
+    return Unit().Log ? *Unit().Log : EmptyList();
+}
+const TStringList& TempFileList() {
+    return Unit().TempFiles ? *Unit().TempFiles : EmptyList();
+}
+std::string HandlerTempFolder() {
+    return Unit().TempFolder;
+}
+
+// ---- TOurNSHandler
+
+TOurNSHandler::TOurNSHandler() = default;
+TOurNSHandler::~TOurNSHandler() = default;
+
+bool TOurNSHandler::GetInterface(REFIID iid, void** object) {
+    if (iid == IID_IInternetProtocolInfo) {
+        *object = static_cast<IInternetProtocolInfo*>(this);
+        return true;
+    }
+    if (iid == IID_IInternetProtocol || iid == IID_IInternetProtocolRoot) {
+        *object = static_cast<IInternetProtocol*>(this);
+        return true;
+    }
+    return TComObject::GetInterface(iid, object);
+}
+
+HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
+                             IInternetBindInfo* pOIBindInfo, DWORD /*grfPI*/,
+                             HANDLE_PTR /*dwReserved*/) {
+    std::string message;
+    try {
+        return StartRequest(szUrl, pOIProtSink, pOIBindInfo);
+    } catch (const std::exception& e) {
+        message = e.what();
+    } catch (...) {
+        message = "Unknown error";
+    }
+    // An entry that cannot be delivered fails the request: the sink hears it like any other
+    // result, and no half-made data is ever handed out.
+    try {
+        Trace("Failed: " + message);
+        FExtractStream.reset();
+        FDataWriter.reset();
+        FData.Reset();
+        FSize = 0;
+        FPosition = 0;
+        if (FSink) {
+            FSink->ReportResult(kEntryFailure, 0, AnsiToWide(message).c_str());
+        }
+    } catch (...) {
+    }
+    return kEntryFailure;
+}
+
+HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
+                                    IInternetBindInfo* pOIBindInfo) {
+    FNeedFile = false;
+    if (!szUrl || !pOIProtSink) {
+        return E_INVALIDARG;
+    }
+    if (pOIBindInfo) {
+        // Room for the whole record of the announced size, whatever part of it this side reads.
+        struct {
+            BINDINFO Info;
+            BYTE Rest[kBindInfoSize - sizeof(BINDINFO)];
+        } bindInfo{};
+        static_assert(sizeof(bindInfo) >= kBindInfoSize);
+        bindInfo.Info.cbSize = kBindInfoSize;
+        DWORD grfBINDF = 0;
+        if (pOIBindInfo->GetBindInfo(&grfBINDF, &bindInfo.Info) == S_OK &&
+            (grfBINDF & BINDF_NEEDFILE) != 0) {
+            FNeedFile = true;
+        }
+    }
+    const std::string url = WideToAnsi(WideView(szUrl));
+    Trace("Start widechar: " + url);
+    Trace("Start ansistring: " + url);
+    if (AnsiLowerCaseAscii(url.substr(0, kContentRoot.size())) != kContentRoot) {
+        Trace("Default handler for: " + url);
+        return INET_E_USE_DEFAULT_PROTOCOLHANDLER;
+    }
+    FUrl = url;
+    FSink = ComPtr<IInternetProtocolSink>(pOIProtSink);
+    if (!LoadEntry(FUrl)) {
+        return S_FALSE;
+    }
+    if (FNeedFile) {
+        std::u16string path = AnsiToWide(SaveEntryToTempFile(FUrl));
+        if (path.size() > 1023) {
+            path.resize(1023);
+        }
+        FSink->ReportProgress(BINDSTATUS_CACHEFILENAMEAVAILABLE, path.c_str());
+    }
+    const auto size = static_cast<ULONG>(FSize);
+    FSink->ReportData(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION |
+                          BSCF_DATAFULLYAVAILABLE,
+                      size, size);
+    FSink->ReportResult(S_OK, 200, nullptr);
+    return S_OK;
+}
+
+bool TOurNSHandler::LoadEntry(const std::string& url) {
+    const std::string name = EntryNameFromUrl(url);
+    Trace("Get data for: " + name);
+    TZLBArc2* arc = HandlerArchive();
+    if (!arc) {
+        throw Exception("No archive is currently open");
+    }
+    if (arc->IndexOfFile(name) < 0) {
+        Trace("Not found : " + name);
+        FSize = 0;
+        return false;
+    }
+    Trace("Send data for: " + name);
+    FExtractStream = std::make_unique<TMemoryStream>();
+    arc->ExtractToStream(*FExtractStream, name);
+
+    FDataWriter.reset();
+    FData.Reset();
+    const HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, FData.ReleaseAndGetAddressOf());
+    if (FAILED(hr) || !FData) {
+        throw Exception("Out of memory");
+    }
+    FDataWriter = std::make_unique<TOleStream>(FData.Get());
+    FDataWriter->CopyFrom(*FExtractStream, 0);
+    FExtractStream.reset();
+
+    ULARGE_INTEGER end = 0;
+    FData->Seek(0, STREAM_SEEK_END, &end);
+    FSize = static_cast<std::int64_t>(end);
+    FData->Seek(0, STREAM_SEEK_SET, nullptr);
+    FPosition = 0;
+    return true;
+}
+
+std::string TOurNSHandler::SaveEntryToTempFile(const std::string& url) {
+    const std::string name = EntryNameFromUrl(url);
+    TZLBArc2* arc = HandlerArchive();
+    if (!arc) {
+        throw Exception("No archive is currently open");
+    }
+    if (arc->IndexOfFile(name) < 0) {
+        return std::string();
+    }
+    auto& u = Unit();
+    if (!u.TempFiles) {
+        throw Exception("The protocol handler is not initialised");
+    }
+    const std::string key = AnsiLowerCaseAscii(name);
+    const auto known = u.FileOfEntry.find(key);
+    if (known != u.FileOfEntry.end() && IsRegularFile(known->second)) {
+        return known->second;
+    }
+    TMemoryStream stream;
+    arc->ExtractToStream(stream, name);
+    const std::string path = known != u.FileOfEntry.end()
+                                 ? known->second
+                                 : NewTempPath(SafeFileName(ExtractFileName(name)));
+    WriteNewFile(path, stream);
+    u.TempFiles->Add(path);
+    u.FileOfEntry[key] = path;
+    return path;
+}
+
+HRESULT TOurNSHandler::Continue(PROTOCOLDATA* /*pProtocolData*/) {
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::Abort(HRESULT /*hrReason*/, DWORD /*dwOptions*/) {
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::Terminate(DWORD /*dwOptions*/) {
+    try {
+        FDataWriter.reset();
+        FSink.Reset();
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::Suspend() {
+    return E_NOTIMPL;
+}
+
+HRESULT TOurNSHandler::Resume() {
+    return E_NOTIMPL;
+}
+
+HRESULT TOurNSHandler::Read(void* pv, ULONG cb, ULONG* pcbRead) {
+    if (pcbRead) {
+        *pcbRead = 0;
+    }
+    if (!pv && cb > 0) {
+        return E_INVALIDARG;
+    }
+    try {
+        if (FPosition < FSize && FData) {
+            ULONG n = 0;
+            FData->Read(pv, cb, &n);
+            FPosition += n;
+            if (pcbRead) {
+                *pcbRead = n;
+            }
+            // A data stream that stops short ends the response instead of promising more.
+            return n == 0 && cb > 0 ? S_FALSE : S_OK;
+        }
+        return S_FALSE;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+HRESULT TOurNSHandler::Seek(LARGE_INTEGER /*dlibMove*/, DWORD /*dwOrigin*/,
+                            ULARGE_INTEGER* /*plibNewPosition*/) {
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::LockRequest(DWORD /*dwOptions*/) {
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::UnlockRequest() {
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::ParseUrl(LPCWSTR /*pwzUrl*/, PARSEACTION ParseAction, DWORD /*dwParseFlags*/,
+                                LPWSTR pwzResult, DWORD cchResult, DWORD* pcchResult,
+                                DWORD /*dwReserved*/) {
+    if (ParseAction != PARSE_SECURITY_URL) {
+        return E_NOTIMPL;
+    }
+    if (!pcchResult) {
+        return E_POINTER;
+    }
+    // Every content URL has the same security URL, so all pages share one origin. The size
+    // asked for is twice the root's length, as callers of this handler have always seen it.
+    constexpr std::u16string_view root = u"kiva://bundle/";
+    const auto needed = static_cast<DWORD>(2 * root.size());
+    *pcchResult = needed;
+    if (needed > cchResult) {
+        return S_FALSE;
+    }
+    if (!pwzResult) {
+        return E_POINTER;
+    }
+    CopyWide(root, pwzResult);
+    return S_OK;
+}
+
+HRESULT TOurNSHandler::CombineUrl(LPCWSTR /*pwzBaseUrl*/, LPCWSTR pwzRelativeUrl,
+                                  DWORD /*dwCombineFlags*/, LPWSTR pwzResult, DWORD cchResult,
+                                  DWORD* pcchResult, DWORD /*dwReserved*/) {
+    if (!pwzRelativeUrl) {
+        return E_INVALIDARG;
+    }
+    try {
+        const std::string rel = UrlDecode(WideToAnsi(WideView(pwzRelativeUrl)));
+        if (rel.rfind("file:///", 0) != 0 || rel.find("kiva") == std::string::npos) {
+            return INET_E_USE_DEFAULT_PROTOCOLHANDLER;
+        }
+        // A relative link that the platform turned into a file URL, with the scheme's colon
+        // written as "|", becomes a content URL again.
+        std::string result = rel.substr(8);
+        std::replace(result.begin(), result.end(), '|', ':');
+        if (!pcchResult) {
+            return E_POINTER;
+        }
+        const auto needed = static_cast<DWORD>(2 * result.size());
+        *pcchResult = needed;
+        const std::u16string wide = AnsiToWide(result);
+        if (needed > cchResult || wide.size() + 1 > cchResult) {
+            return S_FALSE;
+        }
+        if (!pwzResult) {
+            return E_POINTER;
+        }
+        CopyWide(wide, pwzResult);
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT TOurNSHandler::CompareUrl(LPCWSTR /*pwzUrl1*/, LPCWSTR /*pwzUrl2*/,
+                                  DWORD /*dwCompareFlags*/) {
+    return E_NOTIMPL;
+}
+
+HRESULT TOurNSHandler::QueryInfo(LPCWSTR /*pwzUrl*/, QUERYOPTION /*QueryOption*/,
+                                 DWORD /*dwQueryFlags*/, LPVOID /*pBuffer*/, DWORD /*cbBuffer*/,
+                                 DWORD* /*pcbBuf*/, DWORD /*dwReserved*/) {
+    return E_NOTIMPL;
+}
+
+} // namespace kiva
