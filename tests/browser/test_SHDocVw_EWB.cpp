@@ -1,0 +1,249 @@
+#include "SHDocVw_EWB.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Dialogs.h"
+#include "FakeWebBrowser.h"
+
+namespace kiva {
+namespace {
+
+using test::TFakeBrowserClass;
+
+std::string MessageOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(no error)";
+}
+
+// Records the boxes shown instead of showing them.
+class TRecordingDialogs final : public IDialogs {
+public:
+    TModalResult MessageBox(const std::string& text, const std::string& caption, TMsgDlgType,
+                            TMsgDlgButtons, bool) override {
+        Boxes.push_back(caption + ": " + text);
+        return TModalResult::mrOk;
+    }
+    std::optional<std::string> InputQuery(const std::string&, const std::string&, int) override {
+        return std::nullopt;
+    }
+    std::optional<std::string> OpenFile(const std::vector<TFileFilter>&) override {
+        return std::nullopt;
+    }
+    std::vector<std::string> Boxes;
+};
+
+TEST(EWBCreation, WithoutTheBrowserClassEveryCommandButBackAndForwardRaises) {
+    TEWB wb(nullptr);
+    EXPECT_EQ(MessageOf([&] { wb.DefaultInterface(); }), "Class not registered");
+    EXPECT_EQ(MessageOf([&] { wb.Navigate("kiva://bundle/index.html"); }), "Class not registered");
+    EXPECT_EQ(MessageOf([&] { wb.NativeWidget(); }), "Class not registered");
+    EXPECT_EQ(MessageOf([&] { wb.GoBack(); }), "(no error)");
+    EXPECT_EQ(MessageOf([&] { wb.GoForward(); }), "(no error)");
+    EXPECT_FALSE(wb.HasControl());
+}
+
+TEST(EWBCreation, AnObjectThatIsNoBrowserFailsTheCastEveryTime) {
+    TFakeBrowserClass cls(false);
+    TEWB wb(nullptr);
+    EXPECT_EQ(MessageOf([&] { wb.DefaultInterface(); }), "Interface not supported");
+    EXPECT_EQ(MessageOf([&] { wb.Navigate("about:blank"); }), "Interface not supported");
+    EXPECT_EQ(cls.Created, 1);
+}
+
+TEST(EWBCreation, TheControlIsCreatedOnceSitedAndAdvisedAndLetGoWithTheHost) {
+    TFakeBrowserClass cls;
+    {
+        TEWB wb(nullptr);
+        EXPECT_FALSE(wb.HasControl());
+        IWebBrowser2* first = wb.DefaultInterface();
+        EXPECT_EQ(wb.DefaultInterface(), first);
+        EXPECT_EQ(wb.NativeWidget(), static_cast<void*>(cls.Last.Get()));
+        EXPECT_EQ(cls.Created, 1);
+        EXPECT_TRUE(cls.Last->Site);
+        EXPECT_TRUE(cls.Last->Sink);
+    }
+    EXPECT_FALSE(cls.Last->Site);
+    EXPECT_FALSE(cls.Last->Sink);
+    // A control that still holds the old sink may call it late; nobody is there to answer.
+    TWebBrowserEventParams params;
+    EXPECT_EQ(cls.Last->LastSink->Invoke(DISPID_TITLECHANGE, params), S_OK);
+}
+
+TEST(EWBCommands, NavigatePassesTheUrlAsUtf16AndRaisesTheFailureCode) {
+    TFakeBrowserClass cls;
+    TEWB wb(nullptr);
+    wb.Navigate("kiva://bundle/caf\xC3\xA9.html");
+    ASSERT_EQ(cls.Last->Navigated.size(), 1u);
+    EXPECT_EQ(cls.Last->Navigated[0], u"kiva://bundle/caf\u00E9.html");
+
+    cls.Last->NavigateResult = E_INVALIDARG;
+    EXPECT_EQ(MessageOf([&] { wb.Navigate(""); }), "The parameter is incorrect");
+    cls.Last->NavigateResult = static_cast<HRESULT>(0x800C0005u);
+    EXPECT_EQ(MessageOf([&] { wb.Navigate("x"); }), "OLE error 800C0005");
+}
+
+TEST(EWBCommands, BackAndForwardSwallowTheFailureOfAnEmptyHistory) {
+    TFakeBrowserClass cls;
+    TEWB wb(nullptr);
+    wb.DefaultInterface();
+    cls.Last->BackResult = E_FAIL;
+    cls.Last->ForwardResult = E_FAIL;
+    EXPECT_NO_THROW(wb.GoBack());
+    EXPECT_NO_THROW(wb.GoForward());
+    EXPECT_EQ(cls.Last->BackCalls, 1);
+    EXPECT_EQ(cls.Last->ForwardCalls, 1);
+}
+
+TEST(EWBCommands, LocationUrlComesBackAsUtf8) {
+    TFakeBrowserClass cls;
+    TEWB wb(nullptr);
+    wb.DefaultInterface();
+    cls.Last->Location = u"kiva://bundle/\u00FCber.html";
+    EXPECT_EQ(wb.LocationURL(), "kiva://bundle/\xC3\xBC"
+                                "ber.html");
+}
+
+class EWBEvents : public ::testing::Test {
+protected:
+    void SetUp() override { wb.DefaultInterface(); }
+    test::TFakeWebBrowser& Control() { return *cls.Last.Get(); }
+
+    TFakeBrowserClass cls;
+    TEWB wb{nullptr};
+};
+
+TEST_F(EWBEvents, TextEventsArriveAsUtf8WithTheSender) {
+    std::vector<std::string> seen;
+    wb.OnTitleChange = [&](TComponent* sender, const std::string& text) {
+        EXPECT_EQ(sender, &wb);
+        seen.push_back("title " + text);
+    };
+    wb.OnStatusTextChange = [&](TComponent*, const std::string& text) {
+        seen.push_back("status " + text);
+    };
+    TWebBrowserEventParams p;
+    p.Text = u"Caf\u00E9";
+    Control().Fire(DISPID_TITLECHANGE, p);
+    p.Text = u"kiva://bundle/a.html";
+    Control().Fire(DISPID_STATUSTEXTCHANGE, p);
+    EXPECT_EQ(seen, (std::vector<std::string>{"title Caf\xC3\xA9", "status kiva://bundle/a.html"}));
+}
+
+TEST_F(EWBEvents, CommandStateCarriesCommandAndEnable) {
+    std::vector<std::pair<int, bool>> seen;
+    wb.OnCommandStateChange = [&](TComponent*, std::int32_t command, bool enable) {
+        seen.emplace_back(command, enable);
+    };
+    TWebBrowserEventParams p;
+    p.Command = CSC_NAVIGATEBACK;
+    p.Enable = true;
+    Control().Fire(DISPID_COMMANDSTATECHANGE, p);
+    p.Command = CSC_NAVIGATEFORWARD;
+    p.Enable = false;
+    Control().Fire(DISPID_COMMANDSTATECHANGE, p);
+    EXPECT_EQ(seen, (std::vector<std::pair<int, bool>>{{2, true}, {1, false}}));
+}
+
+TEST_F(EWBEvents, CancelOfBeforeNavigateWindowClosingAndNavigateErrorReachesTheControl) {
+    wb.OnBeforeNavigate2 = [](TComponent*, IUnknown* pDisp, std::string& url, std::int32_t,
+                              const std::string&, const std::string&, const std::string&,
+                              bool& cancel) {
+        EXPECT_NE(pDisp, nullptr);
+        cancel = url == "about:close";
+        url = "changed by the handler";
+    };
+    wb.OnWindowClosing = [](TComponent*, bool isChild, bool& cancel) { cancel = !isChild; };
+    std::int32_t statusSeen = 0;
+    wb.OnNavigateError = [&](TComponent*, IUnknown*, const std::string& url,
+                             const std::string& frame, std::int32_t status, bool& cancel) {
+        EXPECT_EQ(url, "kiva://bundle/missing.html");
+        EXPECT_EQ(frame, "main");
+        statusSeen = status;
+        cancel = true;
+    };
+
+    TWebBrowserEventParams p;
+    p.URL = u"about:close";
+    auto out = Control().Fire(DISPID_BEFORENAVIGATE2, p);
+    EXPECT_TRUE(out.Cancel);
+    EXPECT_EQ(out.URL, u"about:close");
+    p.URL = u"kiva://bundle/index.html";
+    EXPECT_FALSE(Control().Fire(DISPID_BEFORENAVIGATE2, p).Cancel);
+
+    TWebBrowserEventParams closing;
+    EXPECT_TRUE(Control().Fire(DISPID_WINDOWCLOSING, closing).Cancel);
+
+    TWebBrowserEventParams error;
+    error.URL = u"kiva://bundle/missing.html";
+    error.TargetFrameName = u"main";
+    error.StatusCode = static_cast<std::int32_t>(0x800C0005u);
+    EXPECT_TRUE(Control().Fire(DISPID_NAVIGATEERROR, error).Cancel);
+    EXPECT_EQ(statusSeen, static_cast<std::int32_t>(0x800C0005u));
+}
+
+TEST_F(EWBEvents, UnboundAndUnknownEventsLeaveTheControlAlone) {
+    TWebBrowserEventParams p;
+    p.URL = u"kiva://bundle/index.html";
+    for (DISPID id : {DISPID_BEFORENAVIGATE2, DISPID_WINDOWCLOSING, DISPID_NAVIGATEERROR,
+                      DISPID_DOCUMENTCOMPLETE, DISPID_PROGRESSCHANGE, 9999}) {
+        EXPECT_FALSE(Control().Fire(id, p).Cancel) << id;
+        EXPECT_EQ(Control().LastInvokeResult, S_OK);
+    }
+}
+
+TEST_F(EWBEvents, DocumentCompleteAndNavigateCompleteCarryTheUrl) {
+    std::vector<std::string> seen;
+    wb.OnNavigateComplete2 = [&](TComponent*, IUnknown*, const std::string& url) {
+        seen.push_back("navigated " + url);
+    };
+    wb.OnDocumentComplete = [&](TComponent*, IUnknown*, const std::string& url) {
+        seen.push_back("complete " + url);
+    };
+    TWebBrowserEventParams p;
+    p.URL = u"about:blank";
+    Control().Fire(DISPID_NAVIGATECOMPLETE2, p);
+    Control().Fire(DISPID_DOCUMENTCOMPLETE, p);
+    EXPECT_EQ(seen, (std::vector<std::string>{"navigated about:blank", "complete about:blank"}));
+}
+
+TEST_F(EWBEvents, AnErrorEscapingAHandlerGoesToTheDefaultErrorDisplayNotTheControl) {
+    TRecordingDialogs dialogs;
+    IDialogs* previous = SetDialogs(&dialogs);
+    SetApplicationTitle("Kivabook Viewer");
+    wb.OnBeforeNavigate2 = [](TComponent*, IUnknown*, std::string&, std::int32_t,
+                              const std::string&, const std::string&, const std::string&,
+                              bool& cancel) {
+        cancel = true;
+        throw Exception("'[a' is an invalid mask");
+    };
+    TWebBrowserEventParams p;
+    p.URL = u"kiva://bundle/x.exe";
+    const auto out = Control().Fire(DISPID_BEFORENAVIGATE2, p);
+    SetDialogs(previous);
+    EXPECT_EQ(Control().LastInvokeResult, S_OK);
+    // What the handler had set before it failed stays set, as with a by-reference argument.
+    EXPECT_TRUE(out.Cancel);
+    EXPECT_EQ(dialogs.Boxes,
+              (std::vector<std::string>{"Kivabook Viewer: '[a' is an invalid mask."}));
+}
+
+TEST(EWBOwnership, TheOwnerDestroysTheHostAndTheControlIsLetGo) {
+    TFakeBrowserClass cls;
+    auto owner = std::make_unique<TComponent>(nullptr);
+    auto* wb = new TEWB(owner.get());
+    wb->DefaultInterface();
+    ASSERT_TRUE(cls.Last->Sink);
+    owner.reset();
+    EXPECT_FALSE(cls.Last->Sink);
+    EXPECT_FALSE(cls.Last->Site);
+}
+
+} // namespace
+} // namespace kiva
