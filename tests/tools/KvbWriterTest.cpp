@@ -161,7 +161,9 @@ struct BadName {
     const char* Expected;
 };
 
-void PrintTo(const BadName& b, std::ostream* os) { *os << b.Label; }
+void PrintTo(const BadName& b, std::ostream* os) {
+    *os << b.Label;
+}
 
 class RefusedNames : public ::testing::TestWithParam<BadName> {};
 
@@ -201,6 +203,21 @@ TEST(KvbWriter, NamesOfExactly255BytesFit) {
     TZLBArc2 arc(nullptr);
     ASSERT_TRUE(arc.OpenArchive(tmp / "a.kvb"));
     EXPECT_EQ(arc.GetFileEntry(0).Name.Str(), name);
+}
+
+TEST(KvbWriter, TheOldLayoutRefusesFilesOf2GiBAndMore) {
+    TempDir tmp;
+    WriteFile(tmp / "big.bin", "");
+    fs::resize_file(tmp / "big.bin", std::uintmax_t(1) << 31); // sparse: takes no disk space
+    TKvbWriter v1({false, false, 1});
+    try {
+        v1.AddFile("", "big.bin", tmp / "big.bin");
+        FAIL() << "accepted";
+    } catch (const EPackError& e) {
+        EXPECT_NE(e.Message().find("2 GiB"), std::string::npos) << e.Message();
+    }
+    TKvbWriter v2({});
+    EXPECT_NO_THROW(v2.AddFile("", "big.bin", tmp / "big.bin"));
 }
 
 TEST(KvbWriter, SiteFilesCannotTakeTheProjectEntriesNames) {
