@@ -30,7 +30,7 @@ void TComObject::SetFactory(TComObjectFactory* factory) {
 
 bool TComObject::GetInterface(REFIID iid, void** object) {
     if (iid == IID_IUnknown) {
-        *object = static_cast<IUnknown*>(static_cast<ISupportErrorInfo*>(this));
+        *object = Unknown();
         return true;
     }
     if (iid == IID_ISupportErrorInfo) {

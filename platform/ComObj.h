@@ -136,6 +136,9 @@ public:
     HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
 
     ULONG RefCount() const { return refCount_.load(); }
+    // The object's identity, the same pointer QueryInterface gives for IUnknown. Classes with
+    // further interfaces have several IUnknown bases; this names the one that counts.
+    IUnknown* Unknown() { return static_cast<ISupportErrorInfo*>(this); }
     // The factory that made this object, or null for objects made directly. Only valid while
     // the factory exists.
     TComObjectFactory* Factory() const { return factory_; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "SysUtils.h"
@@ -184,6 +185,18 @@ protected:
     }
 };
 
+// A call into a protocol that lets an exception escape counts as a plain failure, so that the
+// request still ends with Terminate.
+template <class F> HRESULT Guarded(F&& call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
 constexpr ULONG kReadChunk = 64 * 1024;
 // A protocol that keeps answering "more data" without delivering any is given up on.
 constexpr int kMaxEmptyReads = 64;
@@ -194,7 +207,7 @@ HRESULT ReadAll(IInternetProtocol& protocol, std::string& data) {
     int emptyReads = 0;
     for (;;) {
         ULONG n = 0;
-        const HRESULT hr = protocol.Read(buffer.data(), kReadChunk, &n);
+        const HRESULT hr = Guarded([&] { return protocol.Read(buffer.data(), kReadChunk, &n); });
         if (n > kReadChunk) {
             return INET_E_DOWNLOAD_FAILURE;
         }
@@ -226,8 +239,10 @@ TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
         return r;
     }
     ComPtr<IInternetProtocol> protocol;
-    HRESULT hr = factory->CreateInstance(nullptr, IID_IInternetProtocol,
-                                         protocol.ReleaseAndGetVoidAddress());
+    HRESULT hr = Guarded([&] {
+        return factory->CreateInstance(nullptr, IID_IInternetProtocol,
+                                       protocol.ReleaseAndGetVoidAddress());
+    });
     if (FAILED(hr) || !protocol) {
         r.Result = FAILED(hr) ? hr : E_NOINTERFACE;
         return r;
@@ -236,7 +251,7 @@ TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
     ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags));
     const std::u16string text(url);
 
-    hr = protocol->Start(text.c_str(), sink.Get(), bindInfo.Get(), 0, 0);
+    hr = Guarded([&] { return protocol->Start(text.c_str(), sink.Get(), bindInfo.Get(), 0, 0); });
     if (hr == S_FALSE) {
         r.Result = INET_E_RESOURCE_NOT_FOUND;
     } else if (FAILED(hr) && hr != E_PENDING) {
@@ -251,7 +266,7 @@ TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
             r.Result = sink->Result;
         }
     }
-    protocol->Terminate(0);
+    Guarded([&] { return protocol->Terminate(0); });
 
     r.CacheFileName = sink->CacheFileName;
     if (sink->ResultReported) {
