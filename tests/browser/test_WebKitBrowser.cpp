@@ -1,0 +1,308 @@
+// The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
+#include "EmbeddedWB.h"
+#include "UrlMon.h"
+#include "WebBrowser.h"
+#include "WebKitBrowser.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kiva {
+namespace {
+
+// A one-pixel PNG image.
+const unsigned char kDotPng[] = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+    0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+    0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
+    0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF, 0x89, 0x99,
+    0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+
+const std::map<std::string, std::string>& Site() {
+    static const std::map<std::string, std::string> site = {
+        {"index.html", "<!DOCTYPE html><html><head><title>Start</title>"
+                       "<link rel=\"stylesheet\" href=\"style.css\">"
+                       "<script src=\"app.js\"></script></head>"
+                       "<body><p><a id=\"a\" href=\"second.html\">next</a></p>"
+                       "<img id=\"dot\" src=\"dot.png\"></body></html>"},
+        {"style.css", "body { background-color: #2a7ab0; }"},
+        {"app.js", "document.title = 'Script ran';"},
+        {"dot.png", std::string(reinterpret_cast<const char*>(kDotPng), sizeof kDotPng)},
+        {"second.html", "<!DOCTYPE html><title>Second</title><p>second</p>"},
+        {"closer.html", "<!DOCTYPE html><title>Closer</title>"
+                        "<script>setTimeout(function(){window.close();},0);</script>"},
+        {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
+    };
+    return site;
+}
+
+// A protocol handler that serves the small site above from memory.
+class TSiteProtocol final : public TComObjectWith<IInternetProtocol> {
+public:
+    HRESULT Start(LPCWSTR url, IInternetProtocolSink* sink, IInternetBindInfo*, DWORD,
+                  HANDLE_PTR) override {
+        const std::string text = WideToAnsi(WideView(url));
+        const std::string root = "kiva://bundle/";
+        if (text.compare(0, root.size(), root) != 0) {
+            return INET_E_USE_DEFAULT_PROTOCOLHANDLER;
+        }
+        auto it = Site().find(text.substr(root.size()));
+        if (it == Site().end()) {
+            return S_FALSE;
+        }
+        data_ = it->second;
+        const auto size = static_cast<ULONG>(data_.size());
+        sink->ReportData(BSCF_FIRSTDATANOTIFICATION | BSCF_LASTDATANOTIFICATION |
+                             BSCF_DATAFULLYAVAILABLE,
+                         size, size);
+        sink->ReportResult(S_OK, 200, nullptr);
+        return S_OK;
+    }
+    HRESULT Continue(PROTOCOLDATA*) override { return S_OK; }
+    HRESULT Abort(HRESULT, DWORD) override { return S_OK; }
+    HRESULT Terminate(DWORD) override { return S_OK; }
+    HRESULT Suspend() override { return E_NOTIMPL; }
+    HRESULT Resume() override { return E_NOTIMPL; }
+    HRESULT Read(void* pv, ULONG cb, ULONG* pcbRead) override {
+        const std::size_t n = std::min<std::size_t>(cb, data_.size() - position_);
+        std::memcpy(pv, data_.data() + position_, n);
+        position_ += n;
+        *pcbRead = static_cast<ULONG>(n);
+        return n ? S_OK : S_FALSE;
+    }
+    HRESULT Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT LockRequest(DWORD) override { return S_OK; }
+    HRESULT UnlockRequest() override { return S_OK; }
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IInternetProtocol::kIID || iid == IInternetProtocolRoot::kIID) {
+            *object = static_cast<IInternetProtocol*>(this);
+            return true;
+        }
+        return TComObject::GetInterface(iid, object);
+    }
+
+private:
+    std::string data_;
+    std::size_t position_ = 0;
+};
+
+class TSiteFactory final : public TComObjectWith<IClassFactory> {
+public:
+    HRESULT CreateInstance(IUnknown*, REFIID iid, void** object) override {
+        ComPtr<TSiteProtocol> protocol(new TSiteProtocol());
+        return protocol->QueryInterface(iid, object);
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IClassFactory::kIID) {
+            *object = static_cast<IClassFactory*>(this);
+            return true;
+        }
+        return TComObject::GetInterface(iid, object);
+    }
+};
+
+constexpr CLSID kSiteClass = GuidLiteral("{5E0C7E41-2B8A-4F43-9D0B-6A1C2F3E4D50}");
+
+// Runs the toolkit's loop until the condition holds; a guard against a hang, not a timing.
+bool PumpUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        g_main_context_iteration(nullptr, FALSE);
+        if (!g_main_context_pending(nullptr)) {
+            g_usleep(2000);
+        }
+    }
+    return true;
+}
+
+class WebKitBrowser : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (std::getenv("DISPLAY") && gtk_init_check(nullptr, nullptr)) {
+            available_ = true;
+        }
+    }
+
+    void SetUp() override {
+        if (!available_) {
+            GTEST_SKIP() << "no display";
+        }
+        registration_ = RegisterWebKitBrowserClass();
+        CoInternetGetSession(0, session_.ReleaseAndGetAddressOf(), 0);
+        factory_ = ComPtr<TSiteFactory>(new TSiteFactory());
+        session_->RegisterNameSpace(factory_.Get(), kSiteClass, u"kiva", 0, nullptr, 0);
+
+        wb_ = std::make_unique<TEmbeddedWB>(nullptr);
+        wb_->OnBeforeNavigate2 = [this](TComponent*, IUnknown*, std::string& url, std::int32_t,
+                                        const std::string&, const std::string&, const std::string&,
+                                        bool& cancel) {
+            Log("before " + url);
+            cancel = url == cancelUrl_;
+        };
+        wb_->OnDocumentComplete = [this](TComponent*, IUnknown*, const std::string& url) {
+            Log("complete " + url);
+        };
+        wb_->OnTitleChange = [this](TComponent*, const std::string& text) { title_ = text; };
+        wb_->OnNavigateError = [this](TComponent*, IUnknown*, const std::string& url,
+                                      const std::string&, std::int32_t status, bool&) {
+            Log("error " + url + " " + std::to_string(status));
+        };
+        wb_->OnCommandStateChange = [this](TComponent*, std::int32_t command, bool enable) {
+            (command == CSC_NAVIGATEBACK ? canGoBack_ : canGoForward_) = enable;
+        };
+        wb_->OnWindowClosing = [this](TComponent*, bool, bool& cancel) {
+            Log("closing");
+            cancel = true;
+        };
+        window_ = gtk_offscreen_window_new();
+        gtk_window_set_default_size(GTK_WINDOW(window_), 800, 600);
+        gtk_container_add(GTK_CONTAINER(window_), static_cast<GtkWidget*>(wb_->NativeWidget()));
+        gtk_widget_show_all(window_);
+    }
+
+    void TearDown() override {
+        if (!available_) {
+            return;
+        }
+        wb_.reset();
+        gtk_widget_destroy(window_);
+        session_->UnregisterNameSpace(factory_.Get(), u"kiva");
+        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0);
+    }
+
+    void Log(const std::string& line) { log_.push_back(line); }
+    bool Logged(const std::string& line) const {
+        return std::find(log_.begin(), log_.end(), line) != log_.end();
+    }
+    bool Load(const std::string& url) {
+        wb_->Navigate(url);
+        return PumpUntil([&] { return Logged("complete " + url); });
+    }
+
+    WebKitWebView* View() { return WEBKIT_WEB_VIEW(wb_->NativeWidget()); }
+
+    std::string Evaluate(const std::string& script) {
+        struct Result {
+            bool done = false;
+            std::string text;
+        } result;
+        webkit_web_view_evaluate_javascript(
+            View(), script.c_str(), -1, nullptr, nullptr, nullptr,
+            [](GObject* view, GAsyncResult* res, gpointer data) {
+                auto* r = static_cast<Result*>(data);
+                GError* error = nullptr;
+                JSCValue* value =
+                    webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), res, &error);
+                if (value) {
+                    char* text = jsc_value_to_string(value);
+                    r->text = text ? text : "";
+                    g_free(text);
+                    g_object_unref(value);
+                } else {
+                    r->text = std::string("error: ") + (error ? error->message : "");
+                    g_clear_error(&error);
+                }
+                r->done = true;
+            },
+            &result);
+        PumpUntil([&] { return result.done; });
+        return result.text;
+    }
+
+    static inline bool available_ = false;
+    TWebKitBrowserRegistration registration_;
+    ComPtr<IInternetSession> session_;
+    ComPtr<TSiteFactory> factory_;
+    std::unique_ptr<TEmbeddedWB> wb_;
+    GtkWidget* window_ = nullptr;
+    std::vector<std::string> log_;
+    std::string title_;
+    std::string cancelUrl_;
+    bool canGoBack_ = false;
+    bool canGoForward_ = false;
+};
+
+TEST_F(WebKitBrowser, ServesAPageWithItsStyleSheetScriptAndImageFromTheSession) {
+    ASSERT_TRUE(Load("kiva://bundle/index.html"));
+    EXPECT_TRUE(Logged("before kiva://bundle/index.html"));
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "Script ran"; })) << title_;
+    EXPECT_EQ(Evaluate("getComputedStyle(document.body).backgroundColor"), "rgb(42, 122, 176)");
+    EXPECT_EQ(Evaluate("document.getElementById('dot').naturalWidth"), "1");
+    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/index.html");
+}
+
+TEST_F(WebKitBrowser, AMissingEntryIsANavigationErrorAndStillCompletes) {
+    ASSERT_TRUE(Load("kiva://bundle/missing.html"));
+    EXPECT_TRUE(
+        Logged("error kiva://bundle/missing.html " + std::to_string(INET_E_RESOURCE_NOT_FOUND)));
+}
+
+TEST_F(WebKitBrowser, WithoutTheNameSpaceTheSchemeIsUnknown) {
+    session_->UnregisterNameSpace(factory_.Get(), u"kiva");
+    ASSERT_TRUE(Load("kiva://bundle/index.html"));
+    EXPECT_TRUE(Logged("error kiva://bundle/index.html " +
+                       std::to_string(INET_E_UNKNOWN_PROTOCOL)));
+}
+
+TEST_F(WebKitBrowser, ACancelledNavigationLeavesThePageWhereItWas) {
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    cancelUrl_ = "kiva://bundle/index.html";
+    wb_->Navigate(cancelUrl_);
+    ASSERT_TRUE(Load("about:blank"));
+    EXPECT_TRUE(Logged("before kiva://bundle/index.html"));
+    EXPECT_FALSE(Logged("complete kiva://bundle/index.html"));
+}
+
+TEST_F(WebKitBrowser, BlankPageCompletesAndHistoryReportsBackAndForward) {
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    ASSERT_TRUE(Load("about:blank"));
+    EXPECT_TRUE(PumpUntil([&] { return canGoBack_; }));
+    wb_->GoBack();
+    EXPECT_TRUE(PumpUntil([&] { return canGoForward_ && !canGoBack_; }));
+}
+
+TEST_F(WebKitBrowser, TheSessionUserAgentReachesThePage) {
+    const std::string agent = "KivaTestAgent/1.0";
+    UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, agent.data(), static_cast<DWORD>(agent.size()),
+                          0);
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_EQ(Evaluate("navigator.userAgent"), agent);
+}
+
+TEST_F(WebKitBrowser, ScrollBarsOffAppliesToTheNextDocument) {
+    ASSERT_TRUE(Load("kiva://bundle/tall.html"));
+    EXPECT_NE(Evaluate("getComputedStyle(document.documentElement).scrollbarWidth"), "none");
+    auto options = wb_->UserInterfaceOptions();
+    options.Include(TUserInterfaceOption::DontUseScrollBars);
+    wb_->SetUserInterfaceOptions(options);
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    ASSERT_TRUE(Load("kiva://bundle/tall.html"));
+    EXPECT_EQ(Evaluate("getComputedStyle(document.documentElement).scrollbarWidth"), "none");
+}
+
+TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    ASSERT_TRUE(Load("kiva://bundle/closer.html"));
+    EXPECT_TRUE(PumpUntil([&] { return Logged("closing"); }));
+}
+
+} // namespace
+} // namespace kiva
