@@ -10,6 +10,7 @@
 #include <functional>
 #include <limits>
 #include <new>
+#include <ostream>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -106,11 +107,18 @@ std::string Contents(TMemoryStream& m) {
                        static_cast<std::size_t>(m.Size()));
 }
 
+// Thousands of small files are written here, so a memory file system is preferred.
+const std::string& Folder() {
+    static const std::string folder =
+        ::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : ::testing::TempDir();
+    return folder;
+}
+
 class TempArchive {
 public:
     explicit TempArchive(const Bytes& bytes) {
         static int serial = 0;
-        name_ = ::testing::TempDir() + "damaged-" + std::to_string(::getpid()) + "-" +
+        name_ = Folder() + "damaged-" + std::to_string(::getpid()) + "-" +
                 std::to_string(serial++) + ".kvb";
         Write(bytes);
     }
@@ -134,6 +142,7 @@ struct Reader {
     Reader() {
         arc.VerifyArchiveCRC = false;
         arc.Password = "kiva";
+        arc.TempDir = Folder();
         arc.OnDecryptStream = [](TStream& in, TStream& out, std::uint32_t size,
                                  const std::string& password) {
             Bytes buf(size);
@@ -172,6 +181,18 @@ template <class F> Outcome Capture(F&& fn) {
     }
     o.largestAllocation = gLargestAllocation.load();
     return o;
+}
+
+// The allocation checks below are only worth something if the probe really sees requests.
+TEST(AllocationProbe, SeesAReservationOfTheMemoryStream) {
+    if (!KIVA_ALLOCATION_PROBE) {
+        GTEST_SKIP() << "the sanitizer's allocator is in charge";
+    }
+    Outcome o = Capture([] {
+        TMemoryStream m;
+        m.SetCapacity(std::int64_t(100) << 20);
+    });
+    EXPECT_GE(o.largestAllocation, std::size_t(100) << 20);
 }
 
 const std::string kVersionPrefix =
@@ -315,6 +336,15 @@ std::vector<OpenCase> OpenCases() {
                  2, true, [](Spec& s) { s.editStoredDirectory = [](Bytes& d) { d[2] = 0x07; }; });
          },
          {kRegistry}},
+        {"CompressedDirectoryDamagedInsideItsDeflateData",
+         [] {
+             // The damaged stream still yields enough bytes for every record before it breaks,
+             // so only reading on to the stream's end and its Adler-32 notices the damage.
+             return WithSpec(2, true, [](Spec& s) {
+                 s.editStoredDirectory = [](Bytes& d) { d[120] ^= 0xFF; };
+             });
+         },
+         {kRegistry}},
         {"DirectoryWithPresetDictionaryFlag",
          [] {
              return WithSpec(2, true, [](Spec& s) {
@@ -337,6 +367,10 @@ std::vector<OpenCase> OpenCases() {
          {kCorrupted},
          true},
     };
+}
+
+void PrintTo(const OpenCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
 class DamagedOpenTest : public ::testing::TestWithParam<OpenCase> {};
@@ -545,6 +579,10 @@ std::vector<ExtractCase> ExtractCases() {
     };
 }
 
+void PrintTo(const ExtractCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DamagedEntryTest : public ::testing::TestWithParam<ExtractCase> {};
 
 TEST_P(DamagedEntryTest, FailsWithItsMessageAndTheArchiveStaysUsable) {
@@ -592,6 +630,10 @@ struct LyingSize {
     const char* name;
     std::int64_t size;
 };
+
+void PrintTo(const LyingSize& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LyingSizeTest : public ::testing::TestWithParam<LyingSize> {};
 
@@ -644,6 +686,10 @@ struct SweepCase {
     bool compressDirectory;
 };
 
+void PrintTo(const SweepCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ByteFlipSweep : public ::testing::TestWithParam<SweepCase> {};
 
 TEST_P(ByteFlipSweep, EveryFlipGivesSoundContentOrTheReadersError) {
@@ -684,9 +730,13 @@ TEST_P(ByteFlipSweep, EveryFlipGivesSoundContentOrTheReadersError) {
                         try {
                             r.arc.ExtractIndexToStream(i, out, nullptr);
                             if (!contents.count(Contents(out))) {
+                                const TArchiveEntry e = r.arc.GetFileEntry(i);
                                 fault(at, mask,
-                                      "entry " + std::to_string(i) +
-                                          " delivered content never stored");
+                                      "entry " + std::to_string(i) + " (" + e.FullName() + ", " +
+                                          std::to_string(e.UncompressedSize) + " bytes, method " +
+                                          std::to_string(e.Method) +
+                                          ") delivered content never stored: " +
+                                          std::to_string(out.Size()) + " bytes");
                             }
                         } catch (const Exception&) {
                         }

@@ -1,0 +1,337 @@
+// Measures the archive reader against the bare work it cannot avoid, and prints the ratios at
+// the end: lookups that do not slow down with the entry count, extraction as fast as zlib's
+// own uncompress, and opening as fast as reading and inflating the directory.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "Classes.h"
+#include "SampleArchive.h"
+#include "ZLIBArchive2.h"
+
+namespace {
+
+using kiva::TMemoryStream;
+using kiva::TZLBArc2;
+namespace sample = kiva::sample;
+
+constexpr int kLookupBatch = 256;
+constexpr double kMinTime = 0.5;
+// Opening the largest archive takes a good part of a second; a few runs of it are wanted.
+constexpr double kSlowMinTime = 2.0;
+const int kEntryCounts[] = {1000, 10000, 100000};
+const std::size_t kEntrySizes[] = {std::size_t(1) << 20, std::size_t(8) << 20};
+
+// One archive of many tiny stored entries, with requests that hit and requests that miss.
+struct LookupArchive {
+    int count = 0;
+    std::string file;
+    std::unique_ptr<TZLBArc2> arc;
+    std::vector<std::string> hits;
+    std::vector<std::string> misses;
+    std::string first;
+    std::string last;
+    std::size_t directoryStart = 0;
+    std::uint32_t directorySize = 0;
+};
+
+struct BigEntry {
+    std::size_t size = 0;
+    std::string name;
+    sample::Bytes compressed;
+};
+
+struct Fixtures {
+    std::string dir;
+    std::vector<std::unique_ptr<LookupArchive>> lookups;
+    std::string bigFile;
+    std::unique_ptr<TZLBArc2> bigArc;
+    std::vector<BigEntry> big;
+    std::vector<std::string> files;
+};
+
+Fixtures* gFix = nullptr;
+
+std::unique_ptr<TZLBArc2> Open(const std::string& file) {
+    auto arc = std::make_unique<TZLBArc2>(nullptr);
+    arc->VerifyArchiveCRC = false; // as the viewer has it
+    if (!arc->OpenArchive(file)) {
+        throw std::runtime_error("cannot open " + file);
+    }
+    return arc;
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return s;
+}
+
+std::unique_ptr<LookupArchive> MakeLookupArchive(const std::string& dir, int count) {
+    auto la = std::make_unique<LookupArchive>();
+    la->count = count;
+    la->file = dir + "/lookup-" + std::to_string(count) + ".kvb";
+    sample::Spec spec;
+    spec.entries.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        char path[32];
+        char name[32];
+        std::snprintf(path, sizeof path, "static\\sec%03d\\", i / 250);
+        std::snprintf(name, sizeof name, "page%06d.html", i);
+        spec.entries.push_back({path, name, "<p>" + std::to_string(i) + "</p>", sample::kStored});
+    }
+    sample::Image img = sample::Build(spec);
+    sample::WriteFile(la->file, img.bytes);
+    la->directoryStart = img.directoryStart;
+    la->directorySize = img.trailer.directorySize;
+
+    std::mt19937 rng(static_cast<unsigned>(count));
+    for (int k = 0; k < 4096; ++k) {
+        const auto& e = spec.entries[rng() % spec.entries.size()];
+        std::string full = e.path + e.name;
+        la->hits.push_back(k % 2 ? Upper(full) : full);
+        la->misses.push_back(e.path + "missing" + std::to_string(k) + ".html");
+    }
+    la->first = spec.entries.front().path + spec.entries.front().name;
+    la->last = spec.entries.back().path + spec.entries.back().name;
+    la->arc = Open(la->file);
+    return la;
+}
+
+void BuildFixtures(Fixtures& f) {
+    char dir[] = "/tmp/kiva-bench-XXXXXX";
+    if (!::mkdtemp(dir)) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+    f.dir = dir;
+    for (int count : kEntryCounts) {
+        f.lookups.push_back(MakeLookupArchive(f.dir, count));
+        f.files.push_back(f.lookups.back()->file);
+    }
+
+    sample::Spec spec;
+    for (std::size_t size : kEntrySizes) {
+        spec.entries.push_back({"", "content-" + std::to_string(size >> 20) + "MiB.html",
+                                sample::SiteLikeContent(size, static_cast<std::uint32_t>(size)),
+                                sample::kCompressed});
+    }
+    sample::Image img = sample::Build(spec);
+    f.bigFile = f.dir + "/big-entries.kvb";
+    sample::WriteFile(f.bigFile, img.bytes);
+    f.files.push_back(f.bigFile);
+    for (std::size_t i = 0; i < spec.entries.size(); ++i) {
+        f.big.push_back({spec.entries[i].content.size(), spec.entries[i].name, img.stored[i]});
+    }
+    f.bigArc = Open(f.bigFile);
+}
+
+void RemoveFixtures(Fixtures& f) {
+    f.lookups.clear();
+    f.bigArc.reset();
+    for (const std::string& file : f.files) {
+        std::remove(file.c_str());
+    }
+    ::rmdir(f.dir.c_str());
+}
+
+// ---- 1. Lookups
+
+void LookupBench(benchmark::State& state, const LookupArchive* la, bool hit) {
+    const std::vector<std::string>& names = hit ? la->hits : la->misses;
+    std::size_t k = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < kLookupBatch; ++i) {
+            int index = la->arc->IndexOfFile(names[k]);
+            benchmark::DoNotOptimize(index);
+            k = (k + 1) & 4095;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kLookupBatch);
+}
+
+void ExtractTinyBench(benchmark::State& state, const LookupArchive* la, bool nearEnd) {
+    const std::string& name = nearEnd ? la->last : la->first;
+    for (auto _ : state) {
+        TMemoryStream out;
+        la->arc->ExtractToStream(out, name);
+        benchmark::DoNotOptimize(out.Memory());
+    }
+}
+
+// ---- 2. Extraction against bare uncompress
+
+void ExtractBigBench(benchmark::State& state, const BigEntry* e) {
+    for (auto _ : state) {
+        TMemoryStream out;
+        gFix->bigArc->ExtractToStream(out, e->name);
+        benchmark::DoNotOptimize(out.Memory());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(e->size));
+}
+
+void BareUncompressBench(benchmark::State& state, const BigEntry* e) {
+    std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[e->size]);
+    for (auto _ : state) {
+        uLongf len = static_cast<uLongf>(e->size);
+        if (::uncompress(buf.get(), &len, e->compressed.data(),
+                         static_cast<uLong>(e->compressed.size())) != Z_OK ||
+            len != e->size) {
+            state.SkipWithError("uncompress failed");
+            break;
+        }
+        benchmark::DoNotOptimize(buf.get());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(e->size));
+}
+
+// ---- 3. Opening against reading and inflating the directory
+
+void OpenBench(benchmark::State& state, const LookupArchive* la) {
+    TZLBArc2 arc(nullptr);
+    arc.VerifyArchiveCRC = false;
+    for (auto _ : state) {
+        if (!arc.OpenArchive(la->file)) {
+            state.SkipWithError("open failed");
+            break;
+        }
+        benchmark::DoNotOptimize(arc.FileCount());
+    }
+}
+
+void ReadInflateBench(benchmark::State& state, const LookupArchive* la) {
+    const std::size_t rawSize = static_cast<std::size_t>(la->count) * sample::kRecordBytesV2;
+    for (auto _ : state) {
+        int fd = ::open(la->file.c_str(), O_RDONLY | O_CLOEXEC);
+        std::unique_ptr<std::uint8_t[]> stored(new std::uint8_t[la->directorySize]);
+        ssize_t n =
+            ::pread(fd, stored.get(), la->directorySize, static_cast<off_t>(la->directoryStart));
+        ::close(fd);
+        std::unique_ptr<std::uint8_t[]> raw(new std::uint8_t[rawSize]);
+        uLongf len = static_cast<uLongf>(rawSize);
+        if (n != static_cast<ssize_t>(la->directorySize) ||
+            ::uncompress(raw.get(), &len, stored.get(), la->directorySize) != Z_OK) {
+            state.SkipWithError("reading the directory failed");
+            break;
+        }
+        benchmark::DoNotOptimize(raw.get());
+    }
+}
+
+// ---- Summary
+
+// Keeps the CPU seconds per iteration of every finished run, by name, for the ratios. CPU time
+// (user and system) rather than wall time, because on a busy machine the wall time mostly
+// measures the wait for a processor; the archives sit in the page cache either way.
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& r : reports) {
+            if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations > 0) {
+                seconds[r.run_name.function_name] =
+                    r.cpu_accumulated_time / static_cast<double>(r.iterations);
+            }
+        }
+    }
+    std::map<std::string, double> seconds;
+};
+
+void PrintRatio(const CollectingReporter& rep, const char* label, const std::string& num,
+                double numScale, const std::string& den, double denScale, const char* target) {
+    auto a = rep.seconds.find(num);
+    auto b = rep.seconds.find(den);
+    if (a == rep.seconds.end() || b == rep.seconds.end() || b->second <= 0) {
+        std::printf("ratio %-36s = n/a (not measured)\n", label);
+        return;
+    }
+    std::printf("ratio %-36s = %5.2f (target %s)\n", label,
+                (a->second / numScale) / (b->second / denScale), target);
+}
+
+std::string MiB(std::size_t size) {
+    return std::to_string(size >> 20) + "MiB";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    Fixtures fixtures;
+    gFix = &fixtures;
+    try {
+        BuildFixtures(fixtures);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "building the fixtures failed: %s\n", e.what());
+        RemoveFixtures(fixtures);
+        return 1;
+    }
+
+    for (const auto& la : fixtures.lookups) {
+        const std::string n = std::to_string(la->count);
+        benchmark::RegisterBenchmark(("IndexOfFile/hit/" + n).c_str(), LookupBench, la.get(), true)
+            ->MinTime(kMinTime);
+        benchmark::RegisterBenchmark(("IndexOfFile/miss/" + n).c_str(), LookupBench, la.get(),
+                                     false)
+            ->MinTime(kMinTime);
+    }
+    const LookupArchive* largest = fixtures.lookups.back().get();
+    benchmark::RegisterBenchmark("ExtractTiny/nearStart/100000", ExtractTinyBench, largest, false)
+        ->MinTime(kMinTime);
+    benchmark::RegisterBenchmark("ExtractTiny/nearEnd/100000", ExtractTinyBench, largest, true)
+        ->MinTime(kMinTime);
+    for (const BigEntry& e : fixtures.big) {
+        benchmark::RegisterBenchmark(("ExtractToStream/" + MiB(e.size)).c_str(), ExtractBigBench,
+                                     &e)
+            ->MinTime(kMinTime);
+        benchmark::RegisterBenchmark(("BareUncompress/" + MiB(e.size)).c_str(), BareUncompressBench,
+                                     &e)
+            ->MinTime(kMinTime);
+    }
+    benchmark::RegisterBenchmark("OpenArchive/100000", OpenBench, largest)->MinTime(kSlowMinTime);
+    benchmark::RegisterBenchmark("ReadInflateDirectory/100000", ReadInflateBench, largest)
+        ->MinTime(kSlowMinTime);
+
+    CollectingReporter rep;
+    benchmark::RunSpecifiedBenchmarks(&rep);
+
+    std::printf("\n");
+    for (const BigEntry& e : fixtures.big) {
+        std::printf("entry %-6s compresses %.2f:1\n", MiB(e.size).c_str(),
+                    static_cast<double>(e.size) / static_cast<double>(e.compressed.size()));
+    }
+    const double batch = kLookupBatch;
+    PrintRatio(rep, "lookup hit 100000/1000", "IndexOfFile/hit/100000", batch,
+               "IndexOfFile/hit/1000", batch, "<= 2");
+    PrintRatio(rep, "lookup miss 100000/1000", "IndexOfFile/miss/100000", batch,
+               "IndexOfFile/miss/1000", batch, "<= 2");
+    PrintRatio(rep, "extract tiny near end/near start", "ExtractTiny/nearEnd/100000", 1,
+               "ExtractTiny/nearStart/100000", 1, "close to 1");
+    for (const BigEntry& e : fixtures.big) {
+        const std::string label = "inflate/extract " + MiB(e.size);
+        PrintRatio(rep, label.c_str(), "BareUncompress/" + MiB(e.size), 1,
+                   "ExtractToStream/" + MiB(e.size), 1, ">= 0.9");
+    }
+    PrintRatio(rep, "open/(read+inflate) 100000", "OpenArchive/100000", 1,
+               "ReadInflateDirectory/100000", 1, "<= 2");
+
+    RemoveFixtures(fixtures);
+    benchmark::Shutdown();
+    return 0;
+}

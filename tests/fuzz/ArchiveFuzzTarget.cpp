@@ -1,0 +1,170 @@
+#include "ArchiveFuzzTarget.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Classes.h"
+#include "SampleArchive.h"
+#include "SysUtils.h"
+#include "ZLIBArchive2.h"
+
+namespace kiva::fuzz {
+
+namespace {
+
+// Bounds that keep one run small: the reader must cope with larger claims on its own, but
+// extracting them would only measure the machine.
+constexpr std::size_t kMaxInput = 1 << 20;
+constexpr std::int64_t kMaxEntrySize = 16 << 20;
+constexpr int kMaxEntries = 256;
+constexpr const char* kPassword = "kiva";
+
+std::string TempFolder() {
+    struct stat st {};
+    if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0) {
+        return "/dev/shm";
+    }
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+const std::string& InputFolder() {
+    static const std::string folder = TempFolder();
+    return folder;
+}
+
+void RemoveInputFile();
+
+// One file per process, rewritten for every input; removed when the process ends normally.
+const std::string& InputFile() {
+    static const std::string path = [] {
+        std::string p = InputFolder() + "/kiva-fuzz-" + std::to_string(::getpid()) + ".kvb";
+        std::atexit(RemoveInputFile);
+        return p;
+    }();
+    return path;
+}
+
+void RemoveInputFile() {
+    ::unlink(InputFile().c_str());
+}
+
+void WriteInput(const std::uint8_t* data, std::size_t size) {
+    int fd = ::open(InputFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::abort();
+    }
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) {
+            std::abort();
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+}
+
+void Expect(bool ok, const char* broken) {
+    if (!ok) {
+        throw std::logic_error(broken);
+    }
+}
+
+// Reads Size stored bytes (or what the archive still has) and writes them deciphered.
+void XorDecrypt(TStream& in, TStream& out, std::uint32_t size, const std::string& password) {
+    std::uint8_t buf[8192];
+    std::size_t done = 0;
+    while (done < size) {
+        std::size_t want = std::min<std::size_t>(sizeof buf, size - done);
+        std::int64_t n = in.Read(buf, static_cast<std::int64_t>(want));
+        if (n <= 0) {
+            break;
+        }
+        sample::XorCipher(buf, static_cast<std::size_t>(n), password, done);
+        out.WriteBuffer(buf, n);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+} // namespace
+
+void RunArchiveInput(const std::uint8_t* data, std::size_t size) {
+    size = std::min(size, kMaxInput);
+    WriteInput(data, size);
+
+    // The trailer's last byte is never interpreted, so it can steer the settings without
+    // changing what the reader sees.
+    const std::uint8_t flags = size > 0 ? data[size - 1] : 0;
+
+    TZLBArc2 arc(nullptr);
+    arc.VerifyArchiveCRC = (flags & 1) != 0;
+    arc.Password = (flags & 2) != 0 ? "" : kPassword;
+    arc.TempDir = InputFolder();
+    arc.OnDecryptStream = XorDecrypt;
+    arc.OnProgress = [](const std::string&, int percentage) {
+        Expect(percentage >= 0 && percentage <= 100, "progress outside 0..100");
+    };
+    try {
+        if (!arc.OpenArchive(InputFile())) {
+            return;
+        }
+    } catch (const Exception&) {
+        return;
+    }
+
+    const int count = arc.FileCount();
+    Expect(count >= 0 && static_cast<std::uint32_t>(count) == arc.Trailer().EntryCount,
+           "FileCount differs from the trailer's EntryCount");
+
+    for (int i = 0; i < std::min(count, kMaxEntries); ++i) {
+        const TArchiveEntry entry = arc.GetFileEntry(i);
+        const std::string fullName = entry.FullName();
+        const int found = arc.IndexOfFile(fullName);
+        Expect(found >= 0 && found <= i, "IndexOfFile misses an entry's own name");
+        Expect(SameTextAscii(arc.GetFileEntry(found).FullName(), fullName),
+               "IndexOfFile returns an entry of another name");
+        if (entry.UncompressedSize > kMaxEntrySize) {
+            continue;
+        }
+
+        bool plainOk = false;
+        std::string plain;
+        for (bool verify : {false, true}) {
+            arc.VerifyFileCRC = verify;
+            TMemoryStream out;
+            try {
+                if (found == i) {
+                    arc.ExtractToStream(out, fullName);
+                } else {
+                    arc.ExtractIndexToStream(i, out, nullptr);
+                }
+            } catch (const Exception&) {
+                continue;
+            }
+            const std::int64_t produced = out.Size();
+            Expect(produced <= std::max<std::int64_t>(entry.UncompressedSize, 0),
+                   "extraction wrote more than UncompressedSize");
+            std::string got(reinterpret_cast<const char*>(out.Memory()),
+                            static_cast<std::size_t>(produced));
+            if (verify) {
+                Expect(sample::Crc(got) == entry.CRC,
+                       "verified extraction delivered content with another CRC");
+                Expect(plainOk, "verified extraction succeeded where the plain one failed");
+                Expect(got == plain, "two extractions of one entry differ");
+            } else {
+                plainOk = true;
+                plain = std::move(got);
+            }
+        }
+    }
+    arc.CloseArchive();
+}
+
+} // namespace kiva::fuzz
