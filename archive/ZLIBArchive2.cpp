@@ -51,30 +51,41 @@ struct NameHasher {
     std::uint64_t Value() const { return h ^ (h >> 29); }
 };
 
-std::uint64_t HashEntry(const TArchiveEntry& e) {
+// A stored directory record's text fields, which sit at the same offsets in both layouts.
+std::string_view RecordName(const std::uint8_t* r) {
+    return {reinterpret_cast<const char*>(r + 1), r[0]};
+}
+std::string_view RecordPath(const std::uint8_t* r) {
+    return {reinterpret_cast<const char*>(r + kShortTextSize + 1), r[kShortTextSize]};
+}
+
+std::uint64_t HashRecord(const std::uint8_t* r) {
     NameHasher h;
-    h.Add(e.Path.View());
-    h.Add(e.Name.View());
+    h.Add(RecordPath(r));
+    h.Add(RecordName(r));
     return h.Value();
 }
 
-bool MatchesName(const TArchiveEntry& e, std::string_view name) {
-    const std::string_view path = e.Path.View();
-    return path.size() + e.Name.Length == name.size() &&
+bool MatchesName(const std::uint8_t* r, std::string_view name) {
+    const std::string_view path = RecordPath(r);
+    const std::string_view file = RecordName(r);
+    return path.size() + file.size() == name.size() &&
            SameTextAscii(path, name.substr(0, path.size())) &&
-           SameTextAscii(e.Name.View(), name.substr(path.size()));
+           SameTextAscii(file, name.substr(path.size()));
 }
 
-bool SameFullName(const TArchiveEntry& a, const TArchiveEntry& b) {
-    if (a.Path.Length + a.Name.Length != b.Path.Length + b.Name.Length) {
+bool SameFullName(const std::uint8_t* a, const std::uint8_t* b) {
+    const std::string_view pa = RecordPath(a), na = RecordName(a);
+    const std::string_view pb = RecordPath(b), nb = RecordName(b);
+    if (pa.size() + na.size() != pb.size() + nb.size()) {
         return false;
     }
-    auto at = [](const TArchiveEntry& e, int k) {
-        return k < e.Path.Length ? e.Path.Chars[k] : e.Name.Chars[k - e.Path.Length];
+    auto at = [](std::string_view p, std::string_view n, std::size_t k) {
+        return k < p.size() ? p[k] : n[k - p.size()];
     };
-    const int n = a.Path.Length + a.Name.Length;
-    for (int k = 0; k < n; ++k) {
-        if (LowerAscii(at(a, k)) != LowerAscii(at(b, k))) {
+    const std::size_t n = pa.size() + na.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        if (LowerAscii(at(pa, na, k)) != LowerAscii(at(pb, nb, k))) {
             return false;
         }
     }
@@ -114,22 +125,25 @@ struct TZLBArc2::NameIndex {
         std::uint64_t hash = 0;
         std::int32_t index = -1;
     };
+    const TZLBArc2& arc;
     std::vector<Slot> slots;
     std::size_t mask = 0;
 
-    explicit NameIndex(const std::vector<TArchiveEntry>& entries) {
+    explicit NameIndex(const TZLBArc2& owner) : arc(owner) {
+        const auto count = static_cast<std::size_t>(arc.entryCount_);
         std::size_t size = 16;
-        while (size < entries.size() * 2) {
+        while (size < count * 2) {
             size <<= 1;
         }
         slots.resize(size);
         mask = size - 1;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const std::uint64_t h = HashEntry(entries[i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* r = arc.Record(static_cast<std::int64_t>(i));
+            const std::uint64_t h = HashRecord(r);
             std::size_t s = h & mask;
             bool duplicate = false;
             while (slots[s].index >= 0) {
-                if (slots[s].hash == h && SameFullName(entries[slots[s].index], entries[i])) {
+                if (slots[s].hash == h && SameFullName(arc.Record(slots[s].index), r)) {
                     duplicate = true; // The first entry of a name wins.
                     break;
                 }
@@ -141,12 +155,12 @@ struct TZLBArc2::NameIndex {
         }
     }
 
-    int Find(const std::vector<TArchiveEntry>& entries, std::string_view name) const {
+    int Find(std::string_view name) const {
         NameHasher hasher;
         hasher.Add(name);
         const std::uint64_t h = hasher.Value();
         for (std::size_t s = h & mask; slots[s].index >= 0; s = (s + 1) & mask) {
-            if (slots[s].hash == h && MatchesName(entries[slots[s].index], name)) {
+            if (slots[s].hash == h && MatchesName(arc.Record(slots[s].index), name)) {
                 return slots[s].index;
             }
         }
@@ -254,42 +268,62 @@ void TZLBArc2::LoadDirectory(TStream& file) {
     const std::int64_t need = count * recordSize;
     // A directory that cannot hold its records is refused before anything is allocated for
     // them, so a damaged count cannot ask for gigabytes.
-    const std::int64_t capacity = trailer_.DirectoryCompressed
-                                      ? InflateBound(trailer_.DirectorySize)
-                                      : static_cast<std::int64_t>(trailer_.DirectorySize);
-    if (need > capacity) {
+    const bool compressed = trailer_.DirectoryCompressed != 0;
+    if (need > (compressed ? InflateBound(trailer_.DirectorySize)
+                           : static_cast<std::int64_t>(trailer_.DirectorySize))) {
         throw Exception(msg::ErrorReadingRegistry);
     }
 
     file.SetPosition(baseOffset_ + trailer_.DataSize);
-    TMemoryStream buffer;
-    if (trailer_.DirectoryCompressed) {
+    // A raw directory is in the file in full; an inflated one is only believed as it arrives.
+    std::int64_t capacity = compressed ? std::min(need, kMaxReserve) : need;
+    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(
+        static_cast<std::size_t>(std::max<std::int64_t>(capacity, 1)));
+    std::int64_t filled = 0;
+    if (compressed) {
         TZDecompressionStream z(file);
         progressState_ = TProgressState::psReadingDirectory;
         progressTotal_ = need;
         progressDone_ = 0;
         progressMessage_ = msg::ExtractingRegistry;
-        InflateInto(z, buffer, need, trailer_.DirectorySize);
+        const std::int64_t step = OnProgress ? kChunkSize : kDirectChunkSize;
+        std::int64_t remaining = need;
+        while (remaining > 0) {
+            const std::int64_t chunk = std::min(remaining, step);
+            if (filled + chunk > capacity) {
+                const std::int64_t grown = std::min(need, std::max(filled + chunk, capacity * 2));
+                auto larger =
+                    std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(grown));
+                std::memcpy(larger.get(), buffer.get(), static_cast<std::size_t>(filled));
+                buffer = std::move(larger);
+                capacity = grown;
+            }
+            const std::int64_t n = z.Read(buffer.get() + filled, chunk);
+            progressDone_ += n;
+            ReportProgress();
+            filled += n;
+            if (n == 0) {
+                break;
+            }
+            remaining -= chunk;
+        }
     } else if (need > 0) {
-        buffer.SetSize(need);
-        file.ReadBuffer(buffer.Memory(), need);
+        file.ReadBuffer(buffer.get(), need);
+        filled = need;
     }
-    if (buffer.Size() < need) {
+    if (filled < need) {
         throw Exception(msg::ErrorReadingRegistry);
     }
-
-    entries_.reserve(static_cast<std::size_t>(count));
-    const std::uint8_t* p = buffer.Memory();
-    for (std::int64_t i = 0; i < count; ++i, p += recordSize) {
-        entries_.push_back(TArchiveEntry::Decode(p, version));
-    }
-    index_ = std::make_unique<NameIndex>(entries_);
+    records_ = std::move(buffer);
+    recordSize_ = recordSize;
+    entryCount_ = count;
+    index_ = std::make_unique<NameIndex>(*this);
 }
 
 void TZLBArc2::CloseArchive() {
-    entries_.clear();
-    entries_.shrink_to_fit();
     index_.reset();
+    records_.reset();
+    entryCount_ = 0;
     trailer_ = TArchiveTrailer{};
     archiveFileName_.clear();
     progressState_ = TProgressState::psIdle;
@@ -301,14 +335,14 @@ int TZLBArc2::FileCount() const {
     if (archiveFileName_.empty()) {
         throw Exception(msg::NoArchiveOpen);
     }
-    return static_cast<int>(entries_.size());
+    return static_cast<int>(entryCount_);
 }
 
 TArchiveEntry TZLBArc2::GetFileEntry(int index) const {
-    if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) {
+    if (index < 0 || index >= entryCount_) {
         throw Exception(msg::IndexOutOfBounds);
     }
-    return entries_[static_cast<std::size_t>(index)];
+    return TArchiveEntry::Decode(Record(index), trailer_.Version);
 }
 
 TArchiveOffset TZLBArc2::AbsolutePosition(TArchiveOffset relative) const {
@@ -323,7 +357,7 @@ TArchiveOffset TZLBArc2::AbsolutePosition(TArchiveOffset relative) const {
 }
 
 int TZLBArc2::FindEntry(std::string_view fullName) const {
-    return index_ ? index_->Find(entries_, fullName) : -1;
+    return index_ ? index_->Find(fullName) : -1;
 }
 
 int TZLBArc2::IndexOfFile(const std::string& fileName) const {
@@ -350,7 +384,7 @@ void TZLBArc2::ExtractToStream(TStream& stream, const std::string& fileName) {
     }
     ExtractIndexToStream(index, stream, nullptr);
     if (OnStreamExtracted) {
-        OnStreamExtracted(entries_[static_cast<std::size_t>(index)].FullName());
+        OnStreamExtracted(GetFileEntry(index).FullName());
     }
     progressState_ = TProgressState::psIdle;
     ReportProgress();

@@ -74,10 +74,17 @@ private:
                              std::int64_t sourceBytes);
     void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
     int FindEntry(std::string_view fullName) const;
+    const std::uint8_t* Record(std::int64_t index) const {
+        return records_.get() + index * recordSize_;
+    }
 
     std::string archiveFileName_;
     TArchiveTrailer trailer_;
-    std::vector<TArchiveEntry> entries_;
+    // The directory's records as stored (inflated when compressed), one after the other.
+    // Entries are decoded when asked for, so a large directory costs one buffer and no copies.
+    std::unique_ptr<std::uint8_t[]> records_;
+    std::int64_t entryCount_ = 0;
+    std::int64_t recordSize_ = kEntrySizeV2;
     std::unique_ptr<NameIndex> index_;
     TArchiveOffset baseOffset_ = -1;
     std::string progressMessage_;

@@ -109,7 +109,9 @@ inline std::uint32_t GetU32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-inline std::int32_t GetI32(const std::uint8_t* p) { return static_cast<std::int32_t>(GetU32(p)); }
+inline std::int32_t GetI32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(GetU32(p));
+}
 inline std::int64_t GetI64(const std::uint8_t* p) {
     return static_cast<std::int64_t>(std::uint64_t(GetU32(p)) | std::uint64_t(GetU32(p + 4)) << 32);
 }
