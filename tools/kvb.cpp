@@ -138,7 +138,7 @@ public:
         if (pos_ >= args_.size()) {
             return false;
         }
-        current_ = args_[pos_++];
+        raw_ = current_ = args_[pos_++];
         inlineValue_.reset();
         isOption_ = false;
         if (!optionsEnded_ && current_ == "--") {
@@ -157,6 +157,8 @@ public:
     }
     bool IsOption() const { return isOption_; }
     const std::string& Current() const { return current_; }
+    // The argument as given, "--name=value" unsplit.
+    const std::string& Raw() const { return raw_; }
     bool Is(const char* shortName, const char* longName) const {
         return isOption_ && ((shortName && current_ == shortName) || current_ == longName);
     }
@@ -183,6 +185,7 @@ private:
     std::vector<std::string> args_;
     std::size_t pos_ = 0;
     std::string current_;
+    std::string raw_;
     std::optional<std::string> inlineValue_;
     bool isOption_ = false;
     bool optionsEnded_ = false;
@@ -469,7 +472,11 @@ int RunList(std::vector<std::string> args) {
 
 int RunCat(std::vector<std::string> args) {
     ArgReader r(kCat, std::move(args));
-    auto ops = Operands(r);
+    // cat has no options of its own, and entry names such as -config- begin with a dash.
+    std::vector<std::string> ops;
+    while (r.Next()) {
+        ops.push_back(r.Raw());
+    }
     if (ops.size() != 2) {
         throw UsageError{&kCat, ops.size() < 2 ? "needs an archive and an entry name"
                                                : "too many arguments"};
@@ -503,6 +510,9 @@ int RunExtract(std::vector<std::string> args) {
             ops.push_back(r.Current());
         } else if (r.Is("-C", "--directory")) {
             target = r.Value();
+        } else if (!ops.empty()) {
+            // After the archive, an unknown dash argument is an entry name such as -config-.
+            ops.push_back(r.Raw());
         } else {
             r.Unknown();
         }

@@ -149,6 +149,12 @@ TEST(KvbCli, PackWithOptionsAndLogoWritesBothProjectEntriesLast) {
     EXPECT_NE(info.Out.find("LogoFile = my.ico\n"), std::string::npos) << info.Out;
     EXPECT_NE(info.Out.find("ShowToolBar = 1\n"), std::string::npos) << info.Out;
 
+    // The project entries' names begin with a dash but are no options.
+    EXPECT_EQ(RunKvb(tmp, {"cat", tmp / "a.kvb", "-logo-"}).Out.size(), 22u);
+    RunResult ex = RunKvb(tmp, {"extract", tmp / "a.kvb", "-C", tmp / "x", "-config-"});
+    EXPECT_EQ(ex.Status, 0) << ex.Err;
+    EXPECT_EQ(fs::file_size(tmp / "x/-config-"), 2872u);
+
     // A LogoFile without an icon to pack would stop the viewer at start-up.
     WriteFile(tmp / "logo-only.ini", "LogoFile=x.ico\n");
     RunResult r = RunKvb(
