@@ -1,0 +1,612 @@
+#include "Unit1.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+
+#include "ComServer.h"
+#include "Dialogs.h"
+#include "OurNSHandler.h"
+#include "RecordingDialogs.h"
+#include "TestArchives.h"
+#include "UrlMon.h"
+#include "ViewerDoubles.h"
+
+namespace kiva {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BuildArchive;
+using test::TCallLog;
+using test::TFakeBrowserClass;
+using test::TFakeView;
+using test::TOptionsRecord;
+using test::TRecordingDialogs;
+
+// The handler's unit and the COM server live for the whole test program, as in the viewer.
+class ProtocolEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        OurNSHandlerInit();
+        ComServer().Initialize({});
+    }
+    void TearDown() override {
+        ReleaseProtocolReferences();
+        OurNSHandlerFinal();
+        ComServer().Finalize();
+    }
+};
+const auto* const protocolEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ProtocolEnvironment);
+
+const std::string kIndexPage = "<html><head><title>Home</title></head></html>";
+
+TOptionsRecord SampleOptions() {
+    TOptionsRecord r;
+    r.Text(projopt::StartPage, "C:\\site\\index.html")
+        .Int(projopt::WindowStyle, 2)
+        .Int(projopt::WindowWidth, 830)
+        .Int(projopt::WindowHeight, 430)
+        .Flag(projopt::CenterWindow)
+        .Flag(projopt::ShowToolBar)
+        .Flag(projopt::ShowStatusBar)
+        .Flag(projopt::AllowFind)
+        .Flag(projopt::AllowPrint);
+    return r;
+}
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/kiva-form-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        SetApplicationTitle(kApplicationTitle);
+        // A bare viewer: an executable that carries no archive.
+        bareExe = Path("kivabook-viewer");
+        test::WriteFile(bareExe, "\x7f"
+                                 "ELF not an archive at all, just some bytes of a program");
+    }
+    void TearDown() override {
+        Finish();
+        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0);
+        fs::remove_all(dir);
+    }
+
+    // Ends the form as the program does, so that no registration outlives it.
+    void Finish() {
+        if (form) {
+            form->Destroy();
+            form.reset();
+        }
+    }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    // Writes an archive (after host bytes, when given) and returns its path.
+    std::string Archive(const std::string& name, const std::vector<test::TEntrySpec>& entries,
+                        const std::string& host = std::string()) {
+        const std::string p = Path(name);
+        test::WriteFile(p, host + BuildArchive(entries));
+        return p;
+    }
+    std::string Site(const std::string& name, const TOptionsRecord& options = SampleOptions()) {
+        return Archive(name, {{"index.html", kIndexPage}, {"-config-", options.Str()}});
+    }
+
+    TForm1& Start(std::vector<std::string> params, std::string exe = std::string()) {
+        form = std::make_unique<TForm1>(
+            view, TStartupParams{exe.empty() ? bareExe : exe, std::move(params)});
+        log.clear();
+        form->Create();
+        return *form;
+    }
+    test::TFakeBrowser& Browser() { return *browserClass.Last; }
+    bool Logged(const std::string& entry) const {
+        return std::find(log.begin(), log.end(), entry) != log.end();
+    }
+    bool NavigatedAnywhere() const {
+        return std::any_of(log.begin(), log.end(),
+                           [](const std::string& s) { return s.rfind("Navigate ", 0) == 0; });
+    }
+    std::vector<std::string> BoxTexts() const {
+        std::vector<std::string> r;
+        for (const auto& b : user.Boxes) {
+            r.push_back(b.Caption + ": " + b.Text);
+        }
+        return r;
+    }
+
+    fs::path dir;
+    std::string bareExe;
+    TCallLog log;
+    TFakeBrowserClass browserClass{log};
+    TFakeView view{log};
+    TRecordingDialogs user;
+    TDialogsScope dialogs{user};
+    std::unique_ptr<TForm1> form;
+};
+
+// --- The design -----------------------------------------------------------------------------
+
+TEST_F(Form1Test, TheDesignSetsUpTheReaderAndTheBrowserArea) {
+    TForm1 f(view, TStartupParams{bareExe, {}});
+    EXPECT_EQ(f.Arc->MaxMemoryUsage, 128);
+    EXPECT_TRUE(f.Arc->ExtractWithPath);
+    EXPECT_TRUE(f.Arc->SavePaths);
+    EXPECT_FALSE(f.Arc->VerifyArchiveCRC);
+    EXPECT_EQ(f.Arc->CompressionLevel, fcFastest);
+    EXPECT_EQ(f.Arc->Owner(), &f);
+    EXPECT_EQ(f.WebBrowser1->Owner(), &f);
+    EXPECT_EQ(HandlerArchive(), f.Arc);
+    EXPECT_EQ(log, (TCallLog{"Caption Kivabook Viewer", "AttachBrowser"}));
+    EXPECT_FALSE(f.DocumentLoaded);
+
+    // The reader's error event shows an error box.
+    f.Arc->OnErrorLogged("disk on fire");
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(BoxTexts()[0], "Error: disk on fire");
+}
+
+TEST_F(Form1Test, TheHandlerArchiveIsClearedWithTheForm) {
+    { TForm1 f(view, TStartupParams{bareExe, {}}); }
+    EXPECT_EQ(HandlerArchive(), nullptr);
+}
+
+// --- Finding the archive --------------------------------------------------------------------
+
+TEST_F(Form1Test, AnExecutableCarryingAnArchiveIgnoresItsArgument) {
+    const std::string exe = Archive(
+        "kivabook-sample", {{"index.html", kIndexPage}, {"-config-", SampleOptions().Str()}},
+        std::string(4096, 'H'));
+    const std::string other = Site("other.kvb", TOptionsRecord().Text(0, "other.html"));
+    TForm1& f = Start({other}, exe);
+    EXPECT_EQ(f.Arc->ArchiveFileName(), exe);
+    EXPECT_TRUE(Logged("Navigate kiva://bundle/index.html"));
+    EXPECT_TRUE(user.OpenDialogs.empty());
+    EXPECT_TRUE(user.Boxes.empty());
+}
+
+TEST_F(Form1Test, OneKvbArgumentIsOpenedWhenTheExecutableCarriesNoArchive) {
+    const std::string kvb = Site("site.kvb");
+    TForm1& f = Start({kvb});
+    EXPECT_FALSE(f.QuitRequested());
+    EXPECT_EQ(f.Arc->ArchiveFileName(), kvb);
+    EXPECT_EQ(f.HomeUrl, "kiva://bundle/index.html");
+    EXPECT_EQ(log.back(), "Navigate kiva://bundle/index.html");
+    EXPECT_TRUE(user.Boxes.empty());
+}
+
+TEST_F(Form1Test, AnUnknownExecutablePathCountsAsNoArchive) {
+    const std::string kvb = Site("site.kvb");
+    form = std::make_unique<TForm1>(view, TStartupParams{"", {kvb}});
+    form->Create();
+    EXPECT_EQ(form->Arc->ArchiveFileName(), kvb);
+}
+
+class ArgumentExtensionTest : public Form1Test,
+                              public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ArgumentExtensionTest, OneArgumentWithoutTheExactExtensionQuitsSilently) {
+    // The file is a valid archive: only its name decides.
+    const std::string p = Site(GetParam());
+    TForm1& f = Start({p});
+    EXPECT_TRUE(f.QuitRequested());
+    EXPECT_EQ(log, TCallLog{"Quit"});
+    EXPECT_TRUE(user.Boxes.empty());
+    EXPECT_TRUE(user.OpenDialogs.empty());
+    EXPECT_TRUE(user.Queries.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, ArgumentExtensionTest,
+                         ::testing::Values("site.KVB", "site.Kvb", "site.kvb.bak", "site",
+                                           "site.kv", "site.kvbx"));
+
+TEST_F(Form1Test, TwoArgumentsOrNoneShowTheOpenDialogWhoseChoiceOpensWhateverItsName) {
+    const std::string chosen = Site("picked.archive");
+    user.OpenAnswer = chosen;
+    TForm1& f = Start({Site("a.kvb"), Site("b.kvb")});
+    ASSERT_EQ(user.OpenDialogs.size(), 1u);
+    ASSERT_EQ(user.OpenDialogs[0].size(), 1u);
+    EXPECT_EQ(user.OpenDialogs[0][0].Name, "Kivabook Files");
+    EXPECT_EQ(user.OpenDialogs[0][0].Patterns, std::vector<std::string>{"*.kvb"});
+    EXPECT_EQ(f.Arc->ArchiveFileName(), chosen);
+    EXPECT_EQ(log.back(), "Navigate kiva://bundle/index.html");
+
+    Finish();
+    user.OpenDialogs.clear();
+    TForm1& g = Start({});
+    EXPECT_EQ(user.OpenDialogs.size(), 1u);
+    EXPECT_EQ(g.Arc->ArchiveFileName(), chosen);
+}
+
+TEST_F(Form1Test, CancellingTheOpenDialogQuitsSilently) {
+    TForm1& f = Start({});
+    EXPECT_EQ(user.OpenDialogs.size(), 1u);
+    EXPECT_TRUE(f.QuitRequested());
+    EXPECT_EQ(log, TCallLog{"Quit"});
+    EXPECT_TRUE(user.Boxes.empty());
+}
+
+TEST_F(Form1Test, AnArchiveThatCannotBeOpenedShowsTheReadersMessageAndSkipsTheRest) {
+    TForm1& f = Start({Path("missing.kvb")});
+    EXPECT_FALSE(f.QuitRequested());
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Caption, "Kivabook Viewer");
+    EXPECT_EQ(user.Boxes[0].Type, TMsgDlgType::mtError);
+    EXPECT_EQ(user.Boxes[0].Text, WithFullStop(msg::ArchiveNotFound));
+    // The window keeps its design: no option applied, no page.
+    EXPECT_TRUE(log.empty());
+
+    // The same for a chosen file that is no archive.
+    Finish();
+    user.Boxes.clear();
+    user.OpenAnswer = bareExe;
+    Start({});
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Type, TMsgDlgType::mtError);
+    EXPECT_FALSE(NavigatedAnywhere());
+}
+
+// --- Project options ------------------------------------------------------------------------
+
+TEST_F(Form1Test, MissingOptionsAreReportedAndLeaveEveryOptionZero) {
+    const std::string kvb = Archive("bare.kvb", {{"index.html", kIndexPage}});
+    TForm1& f = Start({kvb});
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Information: Error reading project options"});
+    EXPECT_EQ(f.ProjectOptions.WindowStyle, 0);
+    EXPECT_EQ(f.HomeUrl, "kiva://bundle/");
+    EXPECT_EQ(log, (TCallLog{"Width 200", "Height 0", "ToolBar 0", "Captions 0", "StatusBar 0",
+                             "Frame 0", "Enable Copy 0", "Enable Print 0", "Enable Find 0",
+                             "Enable FontSize 0", "Navigate kiva://bundle/"}));
+}
+
+TEST_F(Form1Test, AShortOptionsEntryIsReadAsFarAsItGoes) {
+    TOptionsRecord r = SampleOptions();
+    r.Text(projopt::ViewPassword, "never asked");
+    r.Bytes.resize(projopt::ViewPassword); // ends right before the password
+    const std::string kvb =
+        Archive("short.kvb", {{"index.html", kIndexPage}, {"-config-", r.Str()}});
+    TForm1& f = Start({kvb});
+    EXPECT_TRUE(user.Boxes.empty());
+    EXPECT_TRUE(user.Queries.empty());
+    EXPECT_EQ(f.ProjectOptions.WindowWidth, 830);
+    EXPECT_EQ(log.back(), "Navigate kiva://bundle/index.html");
+}
+
+TEST_F(Form1Test, WindowOptionsAreAppliedInTheirOrderBeforeTheHomePage) {
+    TOptionsRecord r = SampleOptions();
+    r.Flag(projopt::ShowButtonCaptions, 2)
+        .Flag(projopt::AllowCopy, 255)
+        .Flag(projopt::AllowFontSize);
+    Start({Archive("s.kvb", {{"index.html", kIndexPage}, {"-config-", r.Str()}})});
+    EXPECT_EQ(
+        log, (TCallLog{"Width 830", "Height 430", "Center", "ToolBar 1", "Captions 1",
+                       "StatusBar 1", "Frame 2", "Enable Copy 1", "Enable Print 1", "Enable Find 1",
+                       "Enable FontSize 1", "Navigate kiva://bundle/index.html"}));
+}
+
+TEST_F(Form1Test, SizesOutsideWhatAWindowCanTakeAreBroughtIntoRange) {
+    TOptionsRecord r = SampleOptions();
+    r.Int(projopt::WindowWidth, 150).Int(projopt::WindowHeight, -5);
+    Start({Archive("a.kvb", {{"-config-", r.Str()}})});
+    EXPECT_EQ(log[0], "Width 200");
+    EXPECT_EQ(log[1], "Height 0");
+
+    Finish();
+    r.Int(projopt::WindowWidth, 0x7FFFFFFF).Int(projopt::WindowHeight, 100000);
+    Start({Archive("b.kvb", {{"-config-", r.Str()}})});
+    EXPECT_EQ(log[0], "Width 32767");
+    EXPECT_EQ(log[1], "Height 32767");
+}
+
+TEST(FrameStyleTest, EachWindowStyleGivesItsFrameAndOthersKeepTheDesign) {
+    EXPECT_EQ(FrameStyleOf(0), TFrameStyle::fsNone);
+    EXPECT_EQ(FrameStyleOf(1), TFrameStyle::fsFixed);
+    EXPECT_EQ(FrameStyleOf(2), TFrameStyle::fsSizeable);
+    EXPECT_EQ(FrameStyleOf(3), TFrameStyle::fsNoneMaximised);
+    for (int other : {4, 7, -1, 0x7FFFFFFF}) {
+        EXPECT_EQ(FrameStyleOf(other), TFrameStyle::fsDesign) << other;
+    }
+}
+
+TEST_F(Form1Test, TheUserAgentTextBecomesTheSessionsOnlyWhenSet) {
+    const std::string before = SessionUserAgent();
+    Start({Site("plain.kvb")});
+    EXPECT_EQ(SessionUserAgent(), before);
+
+    Finish();
+    TOptionsRecord r = SampleOptions();
+    r.Text(projopt::UserAgentText, "KivabookTest/1.0");
+    Start({Site("ua.kvb", r)});
+    EXPECT_EQ(SessionUserAgent(), "KivabookTest/1.0");
+}
+
+// --- View password --------------------------------------------------------------------------
+
+struct TPasswordCase {
+    const char* Name;
+    std::optional<std::string> Entry;
+    bool Opens;
+};
+
+class PasswordTest : public Form1Test, public ::testing::WithParamInterface<TPasswordCase> {};
+
+TEST_P(PasswordTest, OnlyTheExactPasswordOpensTheSite) {
+    TOptionsRecord r = SampleOptions();
+    r.Text(projopt::ViewPassword, "Secret");
+    user.InputAnswers = {GetParam().Entry};
+    TForm1& f = Start({Site("pw.kvb", r)});
+    ASSERT_EQ(user.Queries.size(), 1u);
+    EXPECT_EQ(user.Queries[0].Caption, "Password Required");
+    EXPECT_EQ(user.Queries[0].Prompt, "Please provide a password to view content of this file ");
+    EXPECT_EQ(user.Queries[0].MaxLength, 255);
+    EXPECT_TRUE(user.Boxes.empty());
+    EXPECT_EQ(f.QuitRequested(), !GetParam().Opens);
+    if (GetParam().Opens) {
+        EXPECT_EQ(log.back(), "Navigate kiva://bundle/index.html");
+    } else {
+        // Nothing of the window was shaped, and no page was asked for.
+        EXPECT_EQ(log, TCallLog{"Quit"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, PasswordTest,
+                         ::testing::Values(TPasswordCase{"Right", std::string("Secret"), true},
+                                           TPasswordCase{"WrongCase", std::string("secret"), false},
+                                           TPasswordCase{"Longer", std::string("Secret "), false},
+                                           TPasswordCase{"Empty", std::string(""), false},
+                                           TPasswordCase{"Cancelled", std::nullopt, false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Form1Test, NoPasswordMeansNoDialog) {
+    Start({Site("open.kvb")});
+    EXPECT_TRUE(user.Queries.empty());
+}
+
+// --- Scroll bars, logo and the home page ----------------------------------------------------
+
+TEST_F(Form1Test, HiddenScrollBarsReachTheBrowsersHostFlags) {
+    TOptionsRecord r = SampleOptions();
+    r.Flag(projopt::HideScrollBars);
+    TForm1& f = Start({Site("s.kvb", r)});
+    EXPECT_TRUE(
+        f.WebBrowser1->UserInterfaceOptions().Contains(TUserInterfaceOption::DontUseScrollBars));
+    EXPECT_TRUE(f.WebBrowser1->UserInterfaceOptions().Contains(TUserInterfaceOption::EnableThemes));
+    EXPECT_NE(Browser().HostInfo.dwFlags & DOCHOSTUIFLAG_SCROLL_NO, 0u);
+    EXPECT_TRUE(user.Boxes.empty());
+
+    Finish();
+    Start({Site("t.kvb")});
+    EXPECT_FALSE(form->WebBrowser1->UserInterfaceOptions().Contains(
+        TUserInterfaceOption::DontUseScrollBars));
+}
+
+TEST_F(Form1Test, ScrollBarsThatCannotBeChangedAreReportedAndTheStartGoesOn) {
+    TOptionsRecord r = SampleOptions();
+    r.Flag(projopt::HideScrollBars);
+    form = std::make_unique<TForm1>(view, TStartupParams{bareExe, {Site("s.kvb", r)}});
+    Browser().HasApplication = false;
+    log.clear();
+    form->Create();
+    EXPECT_EQ(BoxTexts(),
+              std::vector<std::string>{"Information: Can not change Scrollbars option"});
+    EXPECT_EQ(log.back(), "Navigate kiva://bundle/index.html");
+}
+
+TEST_F(Form1Test, TheProjectsLogoIsLoadedFromItsEntry) {
+    TOptionsRecord r = SampleOptions();
+    r.Text(projopt::LogoFile, "C:\\art\\logo.ico");
+    const std::string icon("\0\0\1\0 pretend icon bytes", 24);
+    Start(
+        {Archive("l.kvb", {{"index.html", kIndexPage}, {"-config-", r.Str()}, {"-logo-", icon}})});
+    EXPECT_EQ(std::string(view.Logo.begin(), view.Logo.end()), icon);
+    const auto logo = std::find(log.begin(), log.end(), "Logo 24");
+    ASSERT_NE(logo, log.end());
+    EXPECT_EQ(*(logo - 1), "Enable FontSize 0");
+    EXPECT_EQ(*(logo + 1), "Navigate kiva://bundle/index.html");
+}
+
+TEST_F(Form1Test, ALogoThatCannotBeLoadedEndsTheStartBeforeTheHomePage) {
+    TOptionsRecord r = SampleOptions();
+    r.Text(projopt::LogoFile, "logo.ico");
+    // The entry is missing.
+    TForm1& f = Start({Site("nologo.kvb", r)});
+    EXPECT_FALSE(f.QuitRequested());
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Caption, "Kivabook Viewer");
+    EXPECT_EQ(user.Boxes[0].Text, "-logo- not found in archive.");
+    EXPECT_FALSE(NavigatedAnywhere());
+
+    // The entry is there but is no icon.
+    Finish();
+    user.Boxes.clear();
+    view.LogoFails = true;
+    Start({Archive("badlogo.kvb", {{"-config-", r.Str()}, {"-logo-", "GIF89a"}})});
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kivabook Viewer: Invalid icon."});
+    EXPECT_EQ(log.back(), "Logo 6");
+    EXPECT_FALSE(NavigatedAnywhere());
+}
+
+TEST_F(Form1Test, AFailedNavigationToTheHomePageIsReported) {
+    form = std::make_unique<TForm1>(view, TStartupParams{bareExe, {Site("s.kvb")}});
+    Browser().NavigateResult = E_FAIL;
+    form->Create();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Information: Webbrowser Navigation error"});
+    EXPECT_FALSE(form->QuitRequested());
+}
+
+TEST_F(Form1Test, TheHomePageIsServedFromTheFormsArchiveThroughTheProtocol) {
+    Start({Site("served.kvb")});
+    EXPECT_TRUE(IsNameSpaceRegistered("kiva"));
+    const TNameSpaceResponse page = RunNameSpaceRequest(u"kiva://bundle/index.html");
+    EXPECT_EQ(page.Result, S_OK);
+    EXPECT_EQ(page.Data, kIndexPage);
+
+    form->Destroy();
+    EXPECT_FALSE(IsNameSpaceRegistered("kiva"));
+    EXPECT_EQ(form->OptionsStream, nullptr);
+    EXPECT_EQ(form->Arc->ArchiveFileName(), "");
+    EXPECT_NE(RunNameSpaceRequest(u"kiva://bundle/index.html").Result, S_OK);
+}
+
+// --- Browser events -------------------------------------------------------------------------
+
+TEST_F(Form1Test, TitleAndStatusTextFollowTheBrowser) {
+    Start({Site("s.kvb")});
+    TWebBrowserEventParams p;
+    p.Text = u"Kivabook Sample";
+    Browser().Fire(DISPID_TITLECHANGE, p);
+    EXPECT_EQ(view.Caption, "Kivabook Sample");
+    EXPECT_EQ(ApplicationTitle(), "Kivabook Sample");
+
+    p.Text = u"";
+    Browser().Fire(DISPID_TITLECHANGE, p);
+    EXPECT_EQ(view.Caption, "");
+    EXPECT_EQ(ApplicationTitle(), "");
+
+    p.Text = u"kiva://bundle/about.html";
+    Browser().Fire(DISPID_STATUSTEXTCHANGE, p);
+    EXPECT_EQ(view.StatusText, "kiva://bundle/about.html");
+}
+
+TEST_F(Form1Test, CommandStatesEnableBackAndForwardOnly) {
+    Start({Site("s.kvb")});
+    log.clear();
+    for (auto [command, enable] :
+         {std::pair{1, true}, {2, true}, {2, false}, {-1, true}, {3, false}}) {
+        TWebBrowserEventParams p;
+        p.Command = command;
+        p.Enable = enable;
+        Browser().Fire(DISPID_COMMANDSTATECHANGE, p);
+    }
+    EXPECT_EQ(log, (TCallLog{"Enable Forward 1", "Enable Back 1", "Enable Back 0"}));
+}
+
+TEST_F(Form1Test, APageClosingItsWindowClosesTheMainWindow) {
+    Start({Site("s.kvb")});
+    log.clear();
+    TWebBrowserEventParams p;
+    Browser().Fire(DISPID_WINDOWCLOSING, p);
+    EXPECT_EQ(log, TCallLog{"Close"});
+}
+
+// --- Closing --------------------------------------------------------------------------------
+
+TEST_F(Form1Test, CloseParksTheBrowserOnTheBlankPageAndGoesOnWhenItIsComplete) {
+    TForm1& f = Start({Site("s.kvb")});
+    f.DocumentLoaded = true;
+    int rounds = 0;
+    view.OnProcessMessages = [&] {
+        if (++rounds == 3) {
+            Browser().CompleteDocument(u"about:blank");
+        }
+    };
+    log.clear();
+    EXPECT_TRUE(f.CloseQuery());
+    EXPECT_EQ(log, TCallLog{"Navigate about:blank"});
+    EXPECT_TRUE(f.DocumentLoaded);
+    EXPECT_EQ(view.ProcessCalls, 3);
+    EXPECT_EQ(view.Sleeps, (std::vector<int>{100, 100, 100}));
+}
+
+TEST_F(Form1Test, CloseDoesNotWaitWhenTheBlankPageCompletesAtOnce) {
+    TForm1& f = Start({Site("s.kvb")});
+    Browser().CompleteOnNavigate = true;
+    EXPECT_TRUE(f.CloseQuery());
+    EXPECT_EQ(view.ProcessCalls, 0);
+}
+
+TEST_F(Form1Test, CloseGivesUpWaitingForABrowserThatNeverCompletes) {
+    TForm1& f = Start({Site("s.kvb")});
+    EXPECT_TRUE(f.CloseQuery());
+    EXPECT_FALSE(f.DocumentLoaded);
+    EXPECT_EQ(view.ProcessCalls, kCloseWaitRounds);
+    EXPECT_EQ(static_cast<int>(view.Sleeps.size()), kCloseWaitRounds);
+    EXPECT_GE(kCloseWaitRounds * kCloseWaitSleepMs, 3000);
+    EXPECT_LE(kCloseWaitRounds * kCloseWaitSleepMs, 10000);
+}
+
+TEST_F(Form1Test, ASecondCloseDuringTheWaitNestsAndBothEndWithTheBlankPage) {
+    TForm1& f = Start({Site("s.kvb")});
+    bool nestedResult = false;
+    int rounds = 0;
+    view.OnProcessMessages = [&] {
+        ++rounds;
+        if (rounds == 1) {
+            nestedResult = f.CloseQuery(); // the user clicks the close box again
+        } else if (rounds == 3) {
+            Browser().CompleteDocument(u"about:blank");
+        }
+    };
+    EXPECT_TRUE(f.CloseQuery());
+    EXPECT_TRUE(nestedResult);
+    EXPECT_EQ(rounds, 3);
+}
+
+TEST_F(Form1Test, AFailingBlankPageKeepsTheWindowOpen) {
+    TForm1& f = Start({Site("s.kvb")});
+    Browser().NavigateResult = E_FAIL;
+    EXPECT_FALSE(f.CloseQuery());
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Type, TMsgDlgType::mtError);
+    EXPECT_EQ(view.ProcessCalls, 0);
+}
+
+TEST_F(Form1Test, LiveComObjectsAskTheUserBeforeTheApplicationEnds) {
+    TForm1& f = Start({Site("s.kvb")});
+    Browser().CompleteOnNavigate = true;
+    int live = 0;
+    f.LiveObjectCount = [&] { return live; };
+    EXPECT_TRUE(f.CloseQuery());
+    EXPECT_TRUE(user.Boxes.empty());
+
+    live = 2;
+    user.YesNoAnswers = {TModalResult::mrNo, TModalResult::mrYes};
+    EXPECT_FALSE(f.CloseQuery());
+    EXPECT_TRUE(f.CloseQuery());
+    ASSERT_EQ(user.Boxes.size(), 2u);
+    EXPECT_EQ(user.Boxes[0].Caption, "COM Server Warning");
+    EXPECT_TRUE(user.Boxes[0].DefaultNo);
+}
+
+TEST_F(Form1Test, WithNothingAliveTheProgramsOwnCountAllowsTheClose) {
+    TForm1& f = Start({Site("s.kvb")});
+    Browser().CompleteOnNavigate = true;
+    // The browser control itself is no object served to others.
+    EXPECT_EQ(ComObjectCount(), 0);
+    EXPECT_TRUE(f.CloseQuery());
+    EXPECT_TRUE(user.Boxes.empty());
+}
+
+TEST_F(Form1Test, DestroyAfterAQuitIsHarmless) {
+    TForm1& f = Start({});
+    ASSERT_TRUE(f.QuitRequested());
+    EXPECT_TRUE(IsNameSpaceRegistered("kiva"));
+    f.Destroy();
+    EXPECT_TRUE(user.Boxes.empty());
+    EXPECT_FALSE(IsNameSpaceRegistered("kiva"));
+}
+
+// --- Commands of the tool bar ---------------------------------------------------------------
+
+TEST_F(Form1Test, ToolBarCommandsReachTheBrowser) {
+    TForm1& f = Start({Site("s.kvb")});
+    log.clear();
+    f.ButtonBackClick();
+    f.ButtonForwardClick();
+    f.ButtonHomeClick();
+    f.ButtonExitClick();
+    EXPECT_EQ(log, (TCallLog{"GoBack", "GoForward", "Navigate kiva://bundle/index.html", "Close"}));
+    // Nothing to go back to is no error for the user.
+    EXPECT_TRUE(user.Boxes.empty());
+
+    Browser().NavigateResult = E_FAIL;
+    f.ButtonHomeClick();
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Type, TMsgDlgType::mtError);
+}
+
+} // namespace
+} // namespace kiva

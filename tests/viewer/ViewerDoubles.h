@@ -1,0 +1,210 @@
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ComObj.h"
+#include "MainView.h"
+#include "SysUtils.h"
+#include "WebBrowser.h"
+
+namespace kiva::test {
+
+// One log that the window and browser doubles both write to, so that tests can check the
+// order of everything the main window did.
+using TCallLog = std::vector<std::string>;
+
+inline std::string Utf8Of(std::u16string_view s) {
+    std::string r;
+    for (char16_t c : s) {
+        r += static_cast<char>(c); // tests use ASCII only
+    }
+    return r;
+}
+
+// The window on screen, recorded.
+class TFakeView final : public IMainView {
+public:
+    explicit TFakeView(TCallLog& log) : log_(log) {}
+
+    void AttachBrowser(void* widget) override {
+        log_.push_back(widget ? "AttachBrowser" : "AttachBrowser null");
+    }
+    void SetCaption(const std::string& caption) override {
+        Caption = caption;
+        log_.push_back("Caption " + caption);
+    }
+    void SetWidth(int width) override { log_.push_back("Width " + std::to_string(width)); }
+    void SetHeight(int height) override { log_.push_back("Height " + std::to_string(height)); }
+    void CenterOnDesktop() override { log_.push_back("Center"); }
+    void SetToolBarVisible(bool v) override { log_.push_back(Flag("ToolBar", v)); }
+    void SetButtonCaptionsVisible(bool v) override { log_.push_back(Flag("Captions", v)); }
+    void SetStatusBarVisible(bool v) override { log_.push_back(Flag("StatusBar", v)); }
+    void SetFrameStyle(TFrameStyle style) override {
+        log_.push_back("Frame " + std::to_string(static_cast<int>(style)));
+    }
+    void SetCommandEnabled(TViewCommand command, bool enabled) override {
+        static const char* const names[] = {"Back", "Forward", "Copy", "Find", "Print", "FontSize"};
+        log_.push_back(Flag(std::string("Enable ") + names[static_cast<int>(command)], enabled));
+    }
+    void SetStatusText(const std::string& text) override {
+        StatusText = text;
+        log_.push_back("Status " + text);
+    }
+    void LoadLogoIcon(const std::vector<std::uint8_t>& icon) override {
+        Logo = icon;
+        log_.push_back("Logo " + std::to_string(icon.size()));
+        if (LogoFails) {
+            throw Exception("Invalid icon");
+        }
+    }
+    void RequestQuit() override { log_.push_back("Quit"); }
+    void RequestClose() override { log_.push_back("Close"); }
+    void ProcessMessages() override {
+        ++ProcessCalls;
+        if (OnProcessMessages) {
+            OnProcessMessages();
+        }
+    }
+    void Sleep(int ms) override { Sleeps.push_back(ms); }
+
+    std::string Caption;
+    std::string StatusText;
+    std::vector<std::uint8_t> Logo;
+    bool LogoFails = false;
+    int ProcessCalls = 0;
+    std::vector<int> Sleeps;
+    std::function<void()> OnProcessMessages;
+
+private:
+    static std::string Flag(const std::string& name, bool v) { return name + (v ? " 1" : " 0"); }
+    TCallLog& log_;
+};
+
+// The browser control, recorded: navigations go into the shared log, and the test decides
+// when the control reports a document complete.
+class TFakeBrowser final : public TComObjectWith<IWebBrowser2, IOleControl> {
+public:
+    HRESULT Navigate(std::u16string_view url) override {
+        Log->push_back("Navigate " + Utf8Of(url));
+        if (NavigateResult != S_OK) {
+            return NavigateResult;
+        }
+        if (CompleteOnNavigate) {
+            CompleteDocument(url);
+        }
+        return S_OK;
+    }
+    HRESULT GoBack() override {
+        Log->push_back("GoBack");
+        return E_FAIL;
+    }
+    HRESULT GoForward() override {
+        Log->push_back("GoForward");
+        return E_FAIL;
+    }
+    HRESULT Stop() override { return S_OK; }
+    HRESULT get_LocationURL(std::u16string& url) override {
+        url.clear();
+        return S_OK;
+    }
+    HRESULT get_Application(IUnknown** application) override {
+        *application = nullptr;
+        if (!HasApplication) {
+            return E_NOINTERFACE;
+        }
+        *application = static_cast<IWebBrowser2*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT SetClientSite(IUnknown* site) override {
+        Site = nullptr;
+        if (site) {
+            site->QueryInterface(IDocHostUIHandler::kIID, Site.ReleaseAndGetVoidAddress());
+        }
+        return S_OK;
+    }
+    HRESULT Advise(DWebBrowserEvents2* sink) override {
+        Sink = ComPtr<DWebBrowserEvents2>(sink);
+        return S_OK;
+    }
+    void* NativeWidget() override { return this; }
+    HRESULT OnAmbientPropertyChange(DISPID dispId) override {
+        Log->push_back("Ambient " + std::to_string(dispId));
+        HostInfo = DOCHOSTUIINFO();
+        if (Site) {
+            Site->GetHostInfo(HostInfo);
+        }
+        return S_OK;
+    }
+
+    void Fire(DISPID id, TWebBrowserEventParams& p) {
+        p.pDisp = static_cast<IWebBrowser2*>(this);
+        if (Sink) {
+            Sink->Invoke(id, p);
+        }
+    }
+    void CompleteDocument(std::u16string_view url) {
+        TWebBrowserEventParams p;
+        p.URL = std::u16string(url);
+        Fire(DISPID_DOCUMENTCOMPLETE, p);
+    }
+
+    TCallLog* Log = nullptr;
+    HRESULT NavigateResult = S_OK;
+    bool CompleteOnNavigate = false;
+    bool HasApplication = true;
+    ComPtr<IDocHostUIHandler> Site;
+    ComPtr<DWebBrowserEvents2> Sink;
+    DOCHOSTUIINFO HostInfo;
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IWebBrowser2::kIID) {
+            *object = static_cast<IWebBrowser2*>(this);
+        } else if (iid == IOleControl::kIID) {
+            *object = static_cast<IOleControl*>(this);
+        } else {
+            return TComObject::GetInterface(iid, object);
+        }
+        return true;
+    }
+};
+
+// Makes TFakeBrowser the browser class for the life of the object and keeps the last control
+// it made.
+class TFakeBrowserClass final : public TComObjectWith<IClassFactory> {
+public:
+    explicit TFakeBrowserClass(TCallLog& log) : log_(log) {
+        AddRef();
+        CoRegisterClassObject(CLSID_WebBrowser, static_cast<IClassFactory*>(this),
+                              CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie_);
+    }
+    ~TFakeBrowserClass() override { CoRevokeClassObject(cookie_); }
+
+    HRESULT CreateInstance(IUnknown*, REFIID iid, void** object) override {
+        Last = ComPtr<TFakeBrowser>(new TFakeBrowser());
+        Last->Log = &log_;
+        return Last->QueryInterface(iid, object);
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+
+    ComPtr<TFakeBrowser> Last;
+
+protected:
+    bool GetInterface(REFIID iid, void** object) override {
+        if (iid == IClassFactory::kIID) {
+            *object = static_cast<IClassFactory*>(this);
+            return true;
+        }
+        return TComObject::GetInterface(iid, object);
+    }
+
+private:
+    TCallLog& log_;
+    DWORD cookie_ = 0;
+};
+
+} // namespace kiva::test

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kiva {
+
+// The frames the main window can take.
+enum class TFrameStyle {
+    fsNone,          // no frame and no title bar
+    fsFixed,         // fixed size, minimise only
+    fsSizeable,      // sizeable, with the usual title-bar buttons
+    fsNoneMaximised, // no frame, maximised over the whole screen
+    fsDesign,        // fixed size with minimise and maximise, as the window was designed
+};
+
+// The commands whose availability the project options decide.
+enum class TViewCommand { vcBack, vcForward, vcCopy, vcFind, vcPrint, vcFontSize };
+
+// What the main window's logic asks of the window on screen. The GTK window implements it;
+// tests record the calls.
+class IMainView {
+public:
+    virtual ~IMainView() = default;
+
+    // Packs the browser control's native widget into the browser area.
+    virtual void AttachBrowser(void* nativeWidget) = 0;
+    virtual void SetCaption(const std::string& caption) = 0;
+    virtual void SetWidth(int width) = 0;
+    virtual void SetHeight(int height) = 0;
+    virtual void CenterOnDesktop() = 0;
+    virtual void SetToolBarVisible(bool visible) = 0;
+    virtual void SetButtonCaptionsVisible(bool visible) = 0;
+    virtual void SetStatusBarVisible(bool visible) = 0;
+    virtual void SetFrameStyle(TFrameStyle style) = 0;
+    virtual void SetCommandEnabled(TViewCommand command, bool enabled) = 0;
+    virtual void SetStatusText(const std::string& text) = 0;
+    // Replaces the built-in logo with a Windows icon file; raises kiva::Exception with a
+    // message for the user when the bytes are not an icon.
+    virtual void LoadLogoIcon(const std::vector<std::uint8_t>& iconFile) = 0;
+    // Asks the message loop to end; the window may never be shown.
+    virtual void RequestQuit() = 0;
+    // Asks the window to close, as the close box does.
+    virtual void RequestClose() = 0;
+    // Handles every pending event, then returns.
+    virtual void ProcessMessages() = 0;
+    virtual void Sleep(int milliseconds) = 0;
+};
+
+} // namespace kiva

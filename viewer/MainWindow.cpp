@@ -1,0 +1,365 @@
+#include "MainWindow.h"
+
+#include <cmath>
+#include <memory>
+
+#include "SysUtils.h"
+#include "Unit1.h"
+
+namespace kiva {
+
+namespace {
+
+constexpr int kDesignClientWidth = 667;
+constexpr int kDesignClientHeight = 461;
+constexpr int kButtonWidth = 57;
+constexpr int kButtonHeight = 60;
+constexpr int kLogoSize = 32;
+
+Glib::ustring Utf8(const std::string& s) {
+    if (g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr)) {
+        return Glib::ustring(s);
+    }
+    std::unique_ptr<gchar, decltype(&g_free)> fixed(
+        g_utf8_make_valid(s.data(), static_cast<gssize>(s.size())), &g_free);
+    return Glib::ustring(fixed.get());
+}
+
+// The first of the names the icon theme knows; themes differ in which names they carry.
+Glib::ustring ThemeIcon(std::initializer_list<const char*> names) {
+    Glib::RefPtr<Gtk::IconTheme> theme = Gtk::IconTheme::get_default();
+    for (const char* n : names) {
+        if (theme && theme->has_icon(n)) {
+            return n;
+        }
+    }
+    return "image-missing";
+}
+
+// The built-in logo: a globe in front of a page, with a question mark.
+Glib::RefPtr<Gdk::Pixbuf> BuiltInLogo() {
+    auto surface = Cairo::ImageSurface::create(Cairo::FORMAT_ARGB32, kLogoSize, kLogoSize);
+    auto cr = Cairo::Context::create(surface);
+    // The page, with a folded corner.
+    cr->move_to(9, 2);
+    cr->line_to(24, 2);
+    cr->line_to(30, 8);
+    cr->line_to(30, 30);
+    cr->line_to(9, 30);
+    cr->close_path();
+    cr->set_source_rgb(1, 1, 1);
+    cr->fill_preserve();
+    cr->set_source_rgb(0.35, 0.35, 0.35);
+    cr->set_line_width(1);
+    cr->stroke();
+    cr->move_to(24, 2);
+    cr->line_to(24, 8);
+    cr->line_to(30, 8);
+    cr->stroke();
+    // The globe.
+    cr->arc(12, 19, 10, 0, 2 * M_PI);
+    cr->set_source_rgb(0.16, 0.48, 0.69);
+    cr->fill_preserve();
+    cr->set_source_rgb(0.05, 0.25, 0.4);
+    cr->stroke();
+    cr->set_source_rgb(0.45, 0.75, 0.35);
+    cr->arc(9, 16, 4, 0, 2 * M_PI);
+    cr->fill();
+    cr->arc(16, 23, 3.5, 0, 2 * M_PI);
+    cr->fill();
+    // The question mark.
+    cr->set_source_rgb(0.8, 0.1, 0.1);
+    cr->select_font_face("Sans", Cairo::FONT_SLANT_NORMAL, Cairo::FONT_WEIGHT_BOLD);
+    cr->set_font_size(14);
+    cr->move_to(21, 27);
+    cr->show_text("?");
+    return Gdk::Pixbuf::create(surface, 0, 0, kLogoSize, kLogoSize);
+}
+
+} // namespace
+
+TMainWindow::TMainWindow() {
+    set_title(kApplicationTitle);
+    set_position(Gtk::WIN_POS_CENTER);
+    width_ = kDesignClientWidth;
+    height_ = kDesignClientHeight;
+
+    ToolBar1.set_toolbar_style(Gtk::TOOLBAR_BOTH);
+    ToolBar1.set_show_arrow(true);
+    AddButton(ButtonBack, "Back", "Go Back", "go-previous").signal_clicked().connect([this] {
+        if (form_) {
+            form_->ButtonBackClick();
+        }
+    });
+    AddButton(ButtonForward, "Forward", "Go Forward", "go-next").signal_clicked().connect([this] {
+        if (form_) {
+            form_->ButtonForwardClick();
+        }
+    });
+    AddButton(ButtonHome, "Home", "Return to HomePage", "go-home").signal_clicked().connect([this] {
+        if (form_) {
+            form_->ButtonHomeClick();
+        }
+    });
+    AddButton(ButtonSearch, "Find", "Find on This Page", "edit-find");
+    AddButton(ButtonPrint, "Print", "Print...", "document-print");
+    AddButton(ButtonFont, "Font Size", "Font Size", "preferences-desktop-font");
+    // The font button sizes itself to its content: the arrow sits beside it.
+    ButtonFont.set_size_request(-1, kButtonHeight);
+    ButtonFont.set_arrow_tooltip_text("Font Size");
+    ButtonFont.signal_clicked().connect([this] { ButtonFontClick(); });
+    AddButton(ButtonExit, "Exit", "Return to Windows", "application-exit")
+        .signal_clicked()
+        .connect([this] {
+            if (form_) {
+                form_->ButtonExitClick();
+            }
+        });
+    // Keeps the right end of the bar free for the logo.
+    logoSpace_.set_draw(false);
+    logoSpace_.set_expand(true);
+    logoSpace_.set_size_request(kLogoSize + 16, -1);
+    ToolBar1.append(logoSpace_);
+    ToolBar1.signal_draw().connect(sigc::mem_fun(*this, &TMainWindow::ToolBar1CustomDraw), true);
+
+    static const char* const fontCaptions[] = {"Largest", "Larger", "Medium", "Smaller",
+                                               "Smallest"};
+    for (std::size_t i = 0; i < fontItems_.size(); ++i) {
+        Gtk::RadioMenuItem& item = fontItems_[i];
+        item.set_group(fontGroup_);
+        item.set_label(fontCaptions[i]);
+        item.set_active(i == 2);
+        item.signal_activate().connect([this, &item] { FontSizeItemClick(item); });
+        PopupMenu1.append(item);
+    }
+    PopupMenu1.show_all();
+    ButtonFont.set_menu(PopupMenu1);
+
+    GoBack1.signal_activate().connect([this] {
+        if (form_) {
+            form_->ButtonBackClick();
+        }
+    });
+    GoForward1.signal_activate().connect([this] {
+        if (form_) {
+            form_->ButtonForwardClick();
+        }
+    });
+    Exit1.signal_activate().connect([this] { RequestClose(); });
+    for (Gtk::MenuItem* item :
+         {&GoBack1, &GoForward1, static_cast<Gtk::MenuItem*>(&separator1_), &CopytoClipboard1,
+          &Search1, &Print1, static_cast<Gtk::MenuItem*>(&separator2_), &Exit1}) {
+        PopupMenu2.append(*item);
+    }
+    PopupMenu2.show_all();
+
+    StatusBar1.set_margin_top(0);
+    StatusBar1.set_margin_bottom(0);
+
+    layout_.pack_start(ToolBar1, Gtk::PACK_SHRINK);
+    layout_.pack_start(browserArea_, Gtk::PACK_EXPAND_WIDGET);
+    layout_.pack_start(StatusBar1, Gtk::PACK_SHRINK);
+    add(layout_);
+
+    logo_ = BuiltInLogo();
+    ApplyGeometry();
+    layout_.show_all();
+}
+
+TMainWindow::~TMainWindow() = default;
+
+Gtk::ToolButton& TMainWindow::AddButton(Gtk::ToolButton& button, const char* caption,
+                                        const char* hint, const char* icon) {
+    const std::string symbolic = std::string(icon) + "-symbolic";
+    auto* image = Gtk::manage(new Gtk::Image());
+    image->set_from_icon_name(ThemeIcon({icon, symbolic.c_str()}), Gtk::ICON_SIZE_DND);
+    image->set_pixel_size(kLogoSize);
+    button.set_icon_widget(*image);
+    button.set_label(caption);
+    button.set_tooltip_text(hint);
+    button.set_size_request(kButtonWidth, kButtonHeight);
+    ToolBar1.append(button);
+    return button;
+}
+
+void TMainWindow::AttachBrowser(void* nativeWidget) {
+    if (nativeWidget == nullptr) {
+        return;
+    }
+    Gtk::Widget* widget = Glib::wrap(static_cast<GtkWidget*>(nativeWidget));
+    browserArea_.pack_start(*widget, Gtk::PACK_EXPAND_WIDGET);
+    widget->show();
+}
+
+void TMainWindow::SetCaption(const std::string& caption) {
+    set_title(Utf8(caption));
+}
+
+void TMainWindow::SetWidth(int width) {
+    width_ = width;
+    ApplyGeometry();
+}
+
+void TMainWindow::SetHeight(int height) {
+    height_ = height;
+    ApplyGeometry();
+}
+
+void TMainWindow::CenterOnDesktop() {
+    set_position(Gtk::WIN_POS_CENTER);
+}
+
+void TMainWindow::SetToolBarVisible(bool visible) {
+    ToolBar1.set_visible(visible);
+}
+
+void TMainWindow::SetButtonCaptionsVisible(bool visible) {
+    ToolBar1.set_toolbar_style(visible ? Gtk::TOOLBAR_BOTH : Gtk::TOOLBAR_ICONS);
+}
+
+void TMainWindow::SetStatusBarVisible(bool visible) {
+    StatusBar1.set_visible(visible);
+}
+
+void TMainWindow::SetFrameStyle(TFrameStyle style) {
+    frameStyle_ = style;
+    ApplyGeometry();
+}
+
+// GTK fixes the size of a window that cannot be resized at its size request, and takes the
+// size of a sizeable one from resize(); the minimum width holds for both.
+void TMainWindow::ApplyGeometry() {
+    const bool decorated =
+        frameStyle_ != TFrameStyle::fsNone && frameStyle_ != TFrameStyle::fsNoneMaximised;
+    const bool resizable =
+        frameStyle_ == TFrameStyle::fsSizeable || frameStyle_ == TFrameStyle::fsNoneMaximised;
+    const int w = std::max(width_, kMinWindowWidth);
+    const int h = std::max(height_, 1);
+    set_decorated(decorated);
+    set_resizable(resizable);
+    if (resizable) {
+        set_size_request(kMinWindowWidth, -1);
+        set_default_size(w, h);
+        resize(w, h);
+    } else {
+        set_size_request(w, h);
+        set_default_size(w, h);
+        resize(w, h);
+    }
+    if (frameStyle_ == TFrameStyle::fsNoneMaximised) {
+        maximize();
+        fullscreen();
+    }
+}
+
+void TMainWindow::SetCommandEnabled(TViewCommand command, bool enabled) {
+    switch (command) {
+    case TViewCommand::vcBack:
+        ButtonBack.set_sensitive(enabled);
+        GoBack1.set_sensitive(enabled);
+        break;
+    case TViewCommand::vcForward:
+        ButtonForward.set_sensitive(enabled);
+        GoForward1.set_sensitive(enabled);
+        break;
+    case TViewCommand::vcCopy:
+        CopytoClipboard1.set_sensitive(enabled);
+        break;
+    case TViewCommand::vcFind:
+        ButtonSearch.set_sensitive(enabled);
+        Search1.set_sensitive(enabled);
+        break;
+    case TViewCommand::vcPrint:
+        ButtonPrint.set_sensitive(enabled);
+        Print1.set_sensitive(enabled);
+        break;
+    case TViewCommand::vcFontSize:
+        ButtonFont.set_sensitive(enabled);
+        break;
+    }
+}
+
+void TMainWindow::SetStatusText(const std::string& text) {
+    StatusBar1.remove_all_messages();
+    StatusBar1.push(Utf8(text));
+}
+
+void TMainWindow::LoadLogoIcon(const std::vector<std::uint8_t>& iconFile) {
+    Glib::RefPtr<Gdk::Pixbuf> icon;
+    try {
+        Glib::RefPtr<Gdk::PixbufLoader> loader = Gdk::PixbufLoader::create("ico");
+        loader->write(iconFile.data(), iconFile.size());
+        loader->close();
+        icon = loader->get_pixbuf();
+    } catch (const Glib::Error& e) {
+        throw Exception(Format("Invalid icon: %s", std::string(e.what())));
+    }
+    if (!icon) {
+        throw Exception("Invalid icon");
+    }
+    // The bar has room for a 32 by 32 picture; icons of other sizes are fitted into it.
+    if (icon->get_width() != kLogoSize || icon->get_height() != kLogoSize) {
+        icon = icon->scale_simple(kLogoSize, kLogoSize, Gdk::INTERP_BILINEAR);
+    }
+    logo_ = icon;
+    ToolBar1.queue_draw();
+}
+
+bool TMainWindow::ToolBar1CustomDraw(const Cairo::RefPtr<Cairo::Context>& cr) {
+    if (!logo_) {
+        return false;
+    }
+    const int x = ToolBar1.get_allocated_width() - 40;
+    const int y = (ToolBar1.get_allocated_height() - kLogoSize) / 2;
+    Gdk::Cairo::set_source_pixbuf(cr, logo_, x, y);
+    cr->paint();
+    return false;
+}
+
+void TMainWindow::ButtonFontClick() {
+    PopupMenu1.popup_at_widget(&ButtonFont, Gdk::GRAVITY_SOUTH_WEST, Gdk::GRAVITY_NORTH_WEST,
+                               nullptr);
+}
+
+void TMainWindow::FontSizeItemClick(Gtk::RadioMenuItem&) {
+    // Zooming is carried to the browser by a later command; the mark moves with the pick.
+}
+
+void TMainWindow::RequestQuit() {
+    quitRequested_ = true;
+    if (gtk_main_level() > 0) {
+        gtk_main_quit();
+    }
+}
+
+void TMainWindow::RequestClose() {
+    // The close runs from the main loop, never inside the browser's or a button's callback.
+    Glib::signal_idle().connect_once([this] { CloseNow(); });
+}
+
+bool TMainWindow::on_delete_event(GdkEventAny*) {
+    CloseNow();
+    // The window is destroyed by the program's end, after the form's destroy handler.
+    return true;
+}
+
+void TMainWindow::CloseNow() {
+    if (quitRequested_) {
+        return;
+    }
+    if (form_ == nullptr || form_->CloseQuery()) {
+        RequestQuit();
+    }
+}
+
+void TMainWindow::ProcessMessages() {
+    while (gtk_events_pending()) {
+        gtk_main_iteration_do(FALSE);
+    }
+}
+
+void TMainWindow::Sleep(int milliseconds) {
+    g_usleep(static_cast<gulong>(milliseconds) * 1000);
+}
+
+} // namespace kiva

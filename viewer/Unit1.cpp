@@ -1,0 +1,325 @@
+#include "Unit1.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+
+#include "ComObj.h"
+#include "Dialogs.h"
+#include "OurNSHandler.h"
+#include "ProtocolRegistration.h"
+#include "UrlMon.h"
+#include "WebBrowser.h"
+
+namespace kiva {
+
+namespace {
+
+// The registration references live as long as the process, as in the unit that holds them.
+ComPtr<IClassFactory> ProtocolFactory;
+ComPtr<IInternetSession> InternetSession;
+
+const char* MessageOf(const std::exception& e) {
+    return e.what();
+}
+
+int ClampExtent(std::int32_t v, int minimum) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, minimum, kMaxWindowExtent));
+}
+
+} // namespace
+
+void ReleaseProtocolReferences() {
+    ProtocolFactory = nullptr;
+    InternetSession = nullptr;
+}
+
+TFrameStyle FrameStyleOf(std::int32_t windowStyle) {
+    switch (windowStyle) {
+    case 0:
+        return TFrameStyle::fsNone;
+    case 1:
+        return TFrameStyle::fsFixed;
+    case 2:
+        return TFrameStyle::fsSizeable;
+    case 3:
+        return TFrameStyle::fsNoneMaximised;
+    default:
+        return TFrameStyle::fsDesign;
+    }
+}
+
+TForm1::TForm1(IMainView& view, TStartupParams startup)
+    : TComponent(nullptr), view_(view), startup_(std::move(startup)) {
+    SetName("Form1");
+    LiveObjectCount = [] { return ComObjectCount(); };
+
+    Arc = new TZLBArc2(this);
+    Arc->SetName("Arc");
+    Arc->MaxMemoryUsage = 128;
+    Arc->ExtractWithPath = true;
+    Arc->SavePaths = true;
+    Arc->VerifyArchiveCRC = false;
+    Arc->CompressionLevel = fcFastest;
+    Arc->OnErrorLogged = [this](const std::string& msg) { ArcErrorLogged(msg); };
+
+    WebBrowser1 = new TEmbeddedWB(this);
+    WebBrowser1->SetName("WebBrowser1");
+    WebBrowser1->DisabledPopupMenus = TIEPopupMenus{
+        TIEPopupMenu::rcmDefault, TIEPopupMenu::rcmImage,    TIEPopupMenu::rcmControl,
+        TIEPopupMenu::rcmTable,   TIEPopupMenu::rcmSelText,  TIEPopupMenu::rcmAnchor,
+        TIEPopupMenu::rcmUnKnown, TIEPopupMenu::rcmImageArt, TIEPopupMenu::rcmImgDynSrc,
+        TIEPopupMenu::rcmDebug,   TIEPopupMenu::rcmAll};
+    WebBrowser1->ScriptErrorAction = TScriptErrorAction::eaAskUser;
+    WebBrowser1->DisableErrors = TDisableErrors{false, false, false};
+    WebBrowser1->OnDocumentComplete = [this](TComponent* sender, IUnknown* disp,
+                                             const std::string& url) {
+        WebBrowser1DocumentComplete(sender, disp, url);
+    };
+    WebBrowser1->OnTitleChange = [this](TComponent* sender, const std::string& text) {
+        WebBrowser1TitleChange(sender, text);
+    };
+    WebBrowser1->OnStatusTextChange = [this](TComponent* sender, const std::string& text) {
+        WebBrowser1StatusTextChange(sender, text);
+    };
+    WebBrowser1->OnCommandStateChange = [this](TComponent* sender, std::int32_t command,
+                                               bool enable) {
+        WebBrowser1CommandStateChange(sender, command, enable);
+    };
+    WebBrowser1->OnWindowClosing = [this](TComponent* sender, bool isChild, bool& cancel) {
+        WebBrowser1WindowClosing(sender, isChild, cancel);
+    };
+    WebBrowser1->Loaded();
+
+    view_.SetCaption(kApplicationTitle);
+    view_.AttachBrowser(WebBrowser1->NativeWidget());
+    // Content requests read from this form's archive from now on.
+    SetHandlerArchive(Arc);
+}
+
+TForm1::~TForm1() {
+    Destroying();
+    SetHandlerArchive(nullptr);
+    // The browser calls back into the form's handlers, so it goes while the form is whole.
+    DestroyComponents();
+}
+
+void TForm1::Quit() {
+    quitRequested_ = true;
+    view_.RequestQuit();
+}
+
+void TForm1::FormCreate() {
+    // 1. The password dialog's texts.
+    PasswordCaption = kPasswordCaption;
+    PasswordPrompt = kPasswordPrompt;
+    // 2. The tool bar draws double-buffered on this toolkit anyway.
+    // 3.
+    OptionsStream = std::make_unique<TMemoryStream>();
+    // 4. The content protocol; the viewer starts without it when it cannot be registered.
+    try {
+        RegisterKivaNameSpace(ProtocolFactory, InternetSession);
+    } catch (const std::exception&) {
+        ShowInformationBox("Error registering Pluggable Protocol");
+    }
+    // 5.
+    if (!OpenProjectArchive()) {
+        Quit();
+        return;
+    }
+    // 6.
+    ReadProjectOptions();
+    // 7.
+    if (!ProjectOptions.UserAgentText.empty()) {
+        const std::string& ua = ProjectOptions.UserAgentText;
+        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, ua.data(), static_cast<DWORD>(ua.size()), 0);
+    }
+    // 8.
+    if (!CheckViewPassword()) {
+        Quit();
+        return;
+    }
+    // 9.
+    ApplyWindowOptions();
+    // 10.
+    HomeUrl = HomeUrlFromStartPage(ProjectOptions.StartPage);
+    try {
+        WebBrowser1->Navigate(HomeUrl);
+    } catch (const std::exception&) {
+        ShowInformationBox("Webbrowser Navigation error");
+    }
+}
+
+bool TForm1::OpenProjectArchive() {
+    // An archive at the end of the executable wins over anything on the command line.
+    try {
+        if (!startup_.ExeName.empty() && Arc->OpenArchive(startup_.ExeName)) {
+            return true;
+        }
+    } catch (const std::exception&) {
+    }
+    const std::vector<std::string>& params = startup_.Params;
+    if (params.size() == 1) {
+        // The extension is held to ".kvb" exactly, letter case included.
+        if (ExtractFileExt(params[0]) != ".kvb") {
+            return false;
+        }
+        Arc->OpenArchive(params[0]);
+        return true;
+    }
+    const std::optional<std::string> chosen = ExecuteOpenDialog(kOpenDialogFilter);
+    if (!chosen) {
+        return false;
+    }
+    Arc->OpenArchive(*chosen);
+    return true;
+}
+
+void TForm1::ReadProjectOptions() {
+    std::array<std::uint8_t, kProjectOptionsRecordSize> record{};
+    std::int64_t got = 0;
+    try {
+        Arc->ExtractToStream(*OptionsStream, kConfigEntry);
+        OptionsStream->SetPosition(0);
+        got = OptionsStream->Read(record.data(), static_cast<std::int64_t>(record.size()));
+    } catch (const std::exception&) {
+        ShowInformationBox("Error reading project options");
+    }
+    ProjectOptions = TProjectOptions::Decode(record.data(), static_cast<std::size_t>(got));
+}
+
+bool TForm1::CheckViewPassword() {
+    if (ProjectOptions.ViewPassword.empty()) {
+        return true;
+    }
+    return PasswordQuery(PasswordCaption, PasswordPrompt) == ProjectOptions.ViewPassword;
+}
+
+void TForm1::ApplyWindowOptions() {
+    const TProjectOptions& o = ProjectOptions;
+    view_.SetWidth(ClampExtent(o.WindowWidth, kMinWindowWidth));
+    view_.SetHeight(ClampExtent(o.WindowHeight, 0));
+    // The design centres the window already; the flag only asks for it again.
+    if (o.CenterWindow) {
+        view_.CenterOnDesktop();
+    }
+    view_.SetToolBarVisible(o.ShowToolBar);
+    view_.SetButtonCaptionsVisible(o.ShowButtonCaptions);
+    view_.SetStatusBarVisible(o.ShowStatusBar);
+    view_.SetFrameStyle(FrameStyleOf(o.WindowStyle));
+    view_.SetCommandEnabled(TViewCommand::vcCopy, o.AllowCopy);
+    view_.SetCommandEnabled(TViewCommand::vcPrint, o.AllowPrint);
+    view_.SetCommandEnabled(TViewCommand::vcFind, o.AllowFind);
+    view_.SetCommandEnabled(TViewCommand::vcFontSize, o.AllowFontSize);
+    if (o.HideScrollBars) {
+        try {
+            WebBrowser1->SetUserInterfaceOptions(WebBrowser1->UserInterfaceOptions().Include(
+                TUserInterfaceOption::DontUseScrollBars));
+        } catch (const std::exception&) {
+            ShowInformationBox("Can not change Scrollbars option");
+        }
+    }
+    // No guard here: a logo that cannot be loaded ends the create handler.
+    if (!o.LogoFile.empty()) {
+        OptionsStream->Clear();
+        Arc->ExtractToStream(*OptionsStream, kLogoEntry);
+        const std::uint8_t* bytes = OptionsStream->Memory();
+        const std::vector<std::uint8_t> icon(bytes, bytes + OptionsStream->Size());
+        view_.LoadLogoIcon(icon);
+    }
+}
+
+void TForm1::FormClose() {
+    DocumentLoaded = false;
+    WebBrowser1->Navigate("about:blank");
+    for (int round = 0; !DocumentLoaded && round < kCloseWaitRounds; ++round) {
+        view_.ProcessMessages();
+        view_.Sleep(kCloseWaitSleepMs);
+    }
+}
+
+void TForm1::FormDestroy() {
+    OptionsStream.reset();
+    Arc->CloseArchive();
+    UnregisterKivaNameSpace(ProtocolFactory, InternetSession);
+}
+
+void TForm1::Create() {
+    try {
+        FormCreate();
+    } catch (const std::exception& e) {
+        ShowDefaultError(MessageOf(e));
+    }
+}
+
+bool TForm1::CloseQuery() {
+    try {
+        FormClose();
+    } catch (const std::exception& e) {
+        ShowDefaultError(MessageOf(e));
+        return false;
+    }
+    if (LiveObjectCount && LiveObjectCount() > 0) {
+        return ConfirmCloseWithLiveComObjects();
+    }
+    return true;
+}
+
+void TForm1::Destroy() {
+    try {
+        FormDestroy();
+    } catch (const std::exception& e) {
+        ShowDefaultError(MessageOf(e));
+    }
+}
+
+void TForm1::ArcErrorLogged(const std::string& Msg) {
+    ShowErrorBox(Msg);
+}
+
+void TForm1::WebBrowser1DocumentComplete(TComponent*, IUnknown*, const std::string&) {
+    DocumentLoaded = true;
+}
+
+void TForm1::WebBrowser1TitleChange(TComponent*, const std::string& Text) {
+    view_.SetCaption(Text);
+    SetApplicationTitle(Text);
+}
+
+void TForm1::WebBrowser1StatusTextChange(TComponent*, const std::string& Text) {
+    view_.SetStatusText(Text);
+}
+
+void TForm1::WebBrowser1CommandStateChange(TComponent*, std::int32_t Command, bool Enable) {
+    if (Command == CSC_NAVIGATEFORWARD) {
+        view_.SetCommandEnabled(TViewCommand::vcForward, Enable);
+    } else if (Command == CSC_NAVIGATEBACK) {
+        view_.SetCommandEnabled(TViewCommand::vcBack, Enable);
+    }
+}
+
+void TForm1::WebBrowser1WindowClosing(TComponent*, bool, bool&) {
+    view_.RequestClose();
+}
+
+void TForm1::ButtonBackClick() {
+    WebBrowser1->GoBack();
+}
+
+void TForm1::ButtonForwardClick() {
+    WebBrowser1->GoForward();
+}
+
+void TForm1::ButtonHomeClick() {
+    try {
+        WebBrowser1->Navigate(HomeUrlFromStartPage(ProjectOptions.StartPage));
+    } catch (const std::exception& e) {
+        ShowDefaultError(MessageOf(e));
+    }
+}
+
+void TForm1::ButtonExitClick() {
+    view_.RequestClose();
+}
+
+} // namespace kiva

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+#include "EmbeddedWB.h"
+#include "MainView.h"
+#include "ProjectOptions.h"
+#include "ZLIBArchive2.h"
+
+namespace kiva {
+
+// What the process was started with: the full path of its own executable (empty when unknown)
+// and the command-line arguments after the program name.
+struct TStartupParams {
+    std::string ExeName;
+    std::vector<std::string> Params;
+};
+
+inline constexpr const char* kApplicationTitle = "Kivabook Viewer";
+inline constexpr const char* kPasswordCaption = "Password Required";
+inline constexpr const char* kPasswordPrompt =
+    "Please provide a password to view content of this file ";
+inline constexpr const char* kOpenDialogFilter = "Kivabook Files|*.kvb";
+inline constexpr const char* kConfigEntry = "-config-";
+inline constexpr const char* kLogoEntry = "-logo-";
+
+// The close waits this many rounds of 100 ms for the blank page; a browser that never reports
+// it complete must not keep the window open for ever.
+inline constexpr int kCloseWaitRounds = 50;
+inline constexpr int kCloseWaitSleepMs = 100;
+inline constexpr int kMinWindowWidth = 200;
+// The largest extent the window system accepts for a window.
+inline constexpr int kMaxWindowExtent = 32767;
+
+// The main window: it owns the archive reader and the browser, takes the project's options
+// from the archive, and decides everything the window on screen shows. The window on screen
+// is reached only through IMainView.
+class TForm1 : public TComponent {
+public:
+    TForm1(IMainView& view, TStartupParams startup);
+    ~TForm1() override;
+
+    // Components of the design, owned by the form.
+    TZLBArc2* Arc = nullptr;
+    TEmbeddedWB* WebBrowser1 = nullptr;
+    std::unique_ptr<TMemoryStream> OptionsStream;
+
+    TProjectOptions ProjectOptions;
+    std::string HomeUrl;
+    bool DocumentLoaded = false;
+    std::string PasswordCaption;
+    std::string PasswordPrompt;
+
+    // Live objects of the program's class factories at the time of the close; replaceable so
+    // that the close can be checked without real objects.
+    std::function<int()> LiveObjectCount;
+
+    // The create handler. Errors that escape it are left to the caller (see Create).
+    void FormCreate();
+    // Parks the browser on the blank page and waits for it. A failing navigation raises and
+    // the close must not go on.
+    void FormClose();
+    void FormDestroy();
+
+    // Runs FormCreate as the framework does: an escaping error goes to the default error
+    // display and the window opens as far as it was shaped.
+    void Create();
+    // A close request from the close box, Exit or the page: true when the application may end.
+    bool CloseQuery();
+    // Runs FormDestroy, its errors going to the default error display.
+    void Destroy();
+
+    // True once FormCreate asked the application to end without a message.
+    bool QuitRequested() const { return quitRequested_; }
+
+    // Handlers of the design.
+    void ArcErrorLogged(const std::string& Msg);
+    void WebBrowser1DocumentComplete(TComponent* Sender, IUnknown* pDisp, const std::string& URL);
+    void WebBrowser1TitleChange(TComponent* Sender, const std::string& Text);
+    void WebBrowser1StatusTextChange(TComponent* Sender, const std::string& Text);
+    void WebBrowser1CommandStateChange(TComponent* Sender, std::int32_t Command, bool Enable);
+    void WebBrowser1WindowClosing(TComponent* Sender, bool IsChildWindow, bool& Cancel);
+    void ButtonBackClick();
+    void ButtonForwardClick();
+    void ButtonHomeClick();
+    void ButtonExitClick();
+
+private:
+    // Step 5 of the create handler: false when the application is to quit.
+    bool OpenProjectArchive();
+    void ReadProjectOptions();
+    bool CheckViewPassword();
+    void ApplyWindowOptions();
+    void Quit();
+
+    IMainView& view_;
+    TStartupParams startup_;
+    bool quitRequested_ = false;
+};
+
+// The frame the window takes for a project's WindowStyle value.
+TFrameStyle FrameStyleOf(std::int32_t windowStyle);
+
+// The references the name-space registration holds until the process ends; released by the
+// program's last steps (see ReleaseProtocolReferences).
+void ReleaseProtocolReferences();
+
+} // namespace kiva
