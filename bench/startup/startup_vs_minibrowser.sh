@@ -46,7 +46,7 @@ trap 'exit 143' TERM INT
 
 # Both browsers get the same private home, so neither profits from caches of a desktop session.
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_CACHE_HOME=$work/home/.cache
-export XDG_DATA_HOME=$work/home/.local/share NO_AT_BRIDGE=1
+export XDG_DATA_HOME=$work/home/.local/share NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_DATA_HOME"
 
 # MiniBrowser reads exactly the bytes the archive holds.

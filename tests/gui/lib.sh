@@ -20,6 +20,8 @@
 #   and otherwise costs a timeout and a warning per process.
 # - WEBKIT_DISABLE_COMPOSITING_MODE=1 and LIBGL_ALWAYS_SOFTWARE=1 keep WebKit away from GL,
 #   which Xvfb has only in software; without them pages may render blank on some set-ups.
+# - GSETTINGS_BACKEND=memory keeps GTK's file chooser from trying to start a session bus for
+#   dconf, which fails here with a warning on every settings change.
 # - There is no window manager: windows are focused with "xdotool windowfocus", never with
 #   "windowactivate", which needs one.
 
@@ -84,6 +86,7 @@ gui_setup() {
     export NO_AT_BRIDGE=1
     export WEBKIT_DISABLE_COMPOSITING_MODE=1
     export LIBGL_ALWAYS_SOFTWARE=1
+    export GSETTINGS_BACKEND=memory
     # Each test owns its display, so a stray desktop session bus must not be shared either.
     unset DBUS_SESSION_BUS_ADDRESS
     if [[ -n "$ARTIFACTS" ]]; then
