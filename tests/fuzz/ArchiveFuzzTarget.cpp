@@ -26,6 +26,11 @@ constexpr int kMaxEntries = 256;
 constexpr const char* kPassword = "kiva";
 
 std::string TempFolder() {
+    // The fuzzing script names a folder of its own, which it removes after a crash as well.
+    const char* own = std::getenv("KIVA_FUZZ_TMPDIR");
+    if (own && *own) {
+        return own;
+    }
     struct stat st {};
     if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0) {
         return "/dev/shm";
@@ -100,17 +105,31 @@ void RunArchiveInput(const std::uint8_t* data, std::size_t size) {
     WriteInput(data, size);
 
     // The trailer's last byte is never interpreted, so it can steer the settings without
-    // changing what the reader sees.
+    // changing what the reader sees: bit 0 verifies the archive CRC, bit 1 drops the password,
+    // bit 2 sets SavePaths, and the high nibble makes a handler fail (1 to 14: the progress
+    // report of that number within one operation; 15: the opened-archive event).
     const std::uint8_t flags = size > 0 ? data[size - 1] : 0;
+    const int failAt = flags >> 4;
 
     TZLBArc2 arc(nullptr);
     arc.VerifyArchiveCRC = (flags & 1) != 0;
     arc.Password = (flags & 2) != 0 ? "" : kPassword;
+    arc.SavePaths = (flags & 4) != 0;
     arc.TempDir = InputFolder();
     arc.OnDecryptStream = XorDecrypt;
-    arc.OnProgress = [](const std::string&, int percentage) {
+    int reports = 0;
+    arc.OnProgress = [&reports, failAt](const std::string& message, int percentage) {
         Expect(percentage >= 0 && percentage <= 100, "progress outside 0..100");
+        // Idle reports carry the file name, or nothing when closing; failing there would only
+        // fail the clean-up.
+        const bool idle = message.empty() || message == InputFile();
+        if (!idle && ++reports == failAt) {
+            throw Exception("stopped by the progress handler");
+        }
     };
+    if (failAt == 15) {
+        arc.OnArchiveOpened = [](TComponent*) { throw Exception("stopped by the open handler"); };
+    }
     try {
         if (!arc.OpenArchive(InputFile())) {
             return;
@@ -126,7 +145,12 @@ void RunArchiveInput(const std::uint8_t* data, std::size_t size) {
     for (int i = 0; i < std::min(count, kMaxEntries); ++i) {
         const TArchiveEntry entry = arc.GetFileEntry(i);
         const std::string fullName = entry.FullName();
-        const int found = arc.IndexOfFile(fullName);
+        int found = arc.IndexOfFile(fullName);
+        const bool drivePrefix = arc.SavePaths && fullName.find(':') != std::string::npos;
+        if (drivePrefix) {
+            // A drive prefix is dropped from the request, so the name may legitimately miss.
+            found = found >= 0 && found <= i ? found : i;
+        }
         Expect(found >= 0 && found <= i, "IndexOfFile misses an entry's own name");
         Expect(SameTextAscii(arc.GetFileEntry(found).FullName(), fullName),
                "IndexOfFile returns an entry of another name");
@@ -138,9 +162,10 @@ void RunArchiveInput(const std::uint8_t* data, std::size_t size) {
         std::string plain;
         for (bool verify : {false, true}) {
             arc.VerifyFileCRC = verify;
+            reports = 0;
             TMemoryStream out;
             try {
-                if (found == i) {
+                if (found == i && !drivePrefix) {
                     arc.ExtractToStream(out, fullName);
                 } else {
                     arc.ExtractIndexToStream(i, out, nullptr);

@@ -58,9 +58,9 @@ TEST_P(FuzzSeedTest, OpensAndExtractsEveryEntryUnchanged) {
 // The harness's own checks must hold on sound archives under every setting it can pick.
 TEST_P(FuzzSeedTest, HarnessAcceptsSeedUnderEverySetting) {
     sample::Bytes bytes = GetParam().image.bytes;
-    for (std::uint8_t flags = 0; flags < 4; ++flags) {
-        bytes.back() = flags;
-        EXPECT_NO_THROW(RunArchiveInput(bytes.data(), bytes.size())) << int(flags);
+    for (int flags = 0; flags < 256; ++flags) {
+        bytes.back() = static_cast<std::uint8_t>(flags);
+        EXPECT_NO_THROW(RunArchiveInput(bytes.data(), bytes.size())) << flags;
     }
 }
 
