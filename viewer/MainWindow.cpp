@@ -118,7 +118,7 @@ TMainWindow::TMainWindow() {
     // Keeps the right end of the bar free for the logo.
     logoSpace_.set_draw(false);
     logoSpace_.set_expand(true);
-    logoSpace_.set_size_request(kLogoSize + 16, -1);
+    logoSpace_.set_size_request(kLogoSize + 8, -1);
     ToolBar1.append(logoSpace_);
     ToolBar1.signal_draw().connect(sigc::mem_fun(*this, &TMainWindow::ToolBar1CustomDraw), true);
 
@@ -178,6 +178,8 @@ Gtk::ToolButton& TMainWindow::AddButton(Gtk::ToolButton& button, const char* cap
     button.set_label(caption);
     button.set_tooltip_text(hint);
     button.set_size_request(kButtonWidth, kButtonHeight);
+    // Each button keeps its own width instead of that of the widest caption.
+    button.set_homogeneous(false);
     ToolBar1.append(button);
     return button;
 }

@@ -48,24 +48,49 @@ void KeepAbove(Gtk::Window& dialog, void* parent) {
 
 TModalResult TGtkDialogs::MessageBox(const std::string& text, const std::string& caption,
                                      TMsgDlgType type, TMsgDlgButtons buttons, bool defaultNo) {
-    Gtk::MessageType kind = Gtk::MESSAGE_INFO;
+    // A plain dialog rather than GtkMessageDialog, which no longer shows the kind's icon.
+    const char* icon = "dialog-information";
     if (type == TMsgDlgType::mtWarning) {
-        kind = Gtk::MESSAGE_WARNING;
+        icon = "dialog-warning";
     } else if (type == TMsgDlgType::mtError) {
-        kind = Gtk::MESSAGE_ERROR;
+        icon = "dialog-error";
     }
-    Gtk::MessageDialog dialog(Utf8(text), false, kind, Gtk::BUTTONS_NONE, true);
-    dialog.set_title(Utf8(caption));
+    Gtk::Dialog dialog(Utf8(caption), true);
     KeepAbove(dialog, parent_);
+    dialog.set_resizable(false);
+    Gtk::Box row(Gtk::ORIENTATION_HORIZONTAL, 12);
+    row.set_border_width(12);
+    Gtk::Image image;
+    image.set_from_icon_name(icon, Gtk::ICON_SIZE_DIALOG);
+    image.set_valign(Gtk::ALIGN_START);
+    Gtk::Label label(Utf8(text));
+    label.set_line_wrap(true);
+    label.set_max_width_chars(60);
+    label.set_xalign(0.0f);
+    label.set_selectable(false);
+    row.pack_start(image, Gtk::PACK_SHRINK);
+    row.pack_start(label, Gtk::PACK_EXPAND_WIDGET);
+    dialog.get_content_area()->pack_start(row, Gtk::PACK_EXPAND_WIDGET);
     if (buttons == TMsgDlgButtons::mbYesNo) {
         dialog.add_button("_Yes", Gtk::RESPONSE_YES);
         dialog.add_button("_No", Gtk::RESPONSE_NO);
         dialog.set_default_response(defaultNo ? Gtk::RESPONSE_NO : Gtk::RESPONSE_YES);
-        return dialog.run() == Gtk::RESPONSE_YES ? TModalResult::mrYes : TModalResult::mrNo;
+    } else {
+        dialog.add_button("OK", Gtk::RESPONSE_OK);
+        dialog.set_default_response(Gtk::RESPONSE_OK);
     }
-    dialog.add_button("OK", Gtk::RESPONSE_OK);
-    dialog.set_default_response(Gtk::RESPONSE_OK);
-    dialog.run();
+    dialog.show_all();
+    // Return and Space act on the focused button, so the default one starts with the focus.
+    const int defaultResponse = buttons != TMsgDlgButtons::mbYesNo ? Gtk::RESPONSE_OK
+                                : defaultNo                        ? Gtk::RESPONSE_NO
+                                                                   : Gtk::RESPONSE_YES;
+    if (Gtk::Widget* button = dialog.get_widget_for_response(defaultResponse)) {
+        button->grab_focus();
+    }
+    const int response = dialog.run();
+    if (buttons == TMsgDlgButtons::mbYesNo) {
+        return response == Gtk::RESPONSE_YES ? TModalResult::mrYes : TModalResult::mrNo;
+    }
     return TModalResult::mrOk;
 }
 
@@ -103,6 +128,9 @@ std::optional<std::string> TGtkDialogs::OpenFile(const std::vector<TFileFilter>&
     dialog.add_button("_Open", Gtk::RESPONSE_ACCEPT);
     dialog.set_default_response(Gtk::RESPONSE_ACCEPT);
     dialog.set_local_only(true);
+    dialog.set_default_size(700, 480);
+    // The dialog starts where a relative path on the command line would have been looked for.
+    dialog.set_current_folder(Glib::get_current_dir());
     for (const TFileFilter& f : filters) {
         Glib::RefPtr<Gtk::FileFilter> filter = Gtk::FileFilter::create();
         filter->set_name(Utf8(f.Name));
