@@ -166,7 +166,9 @@ TMainWindow::TMainWindow() {
     layout_.show_all();
 }
 
-TMainWindow::~TMainWindow() = default;
+TMainWindow::~TMainWindow() {
+    pendingClose_.disconnect();
+}
 
 Gtk::ToolButton& TMainWindow::AddButton(Gtk::ToolButton& button, const char* caption,
                                         const char* hint, const char* icon) {
@@ -336,7 +338,12 @@ void TMainWindow::RequestQuit() {
 
 void TMainWindow::RequestClose() {
     // The close runs from the main loop, never inside the browser's or a button's callback.
-    Glib::signal_idle().connect_once([this] { CloseNow(); });
+    if (!pendingClose_.connected()) {
+        pendingClose_ = Glib::signal_idle().connect([this] {
+            CloseNow();
+            return false;
+        });
+    }
 }
 
 bool TMainWindow::on_delete_event(GdkEventAny*) {

@@ -53,6 +53,7 @@ private:
 
     TForm1* form_ = nullptr;
     bool quitRequested_ = false;
+    sigc::connection pendingClose_;
     int width_ = 0;
     int height_ = 0;
     TFrameStyle frameStyle_ = TFrameStyle::fsDesign;

@@ -53,6 +53,17 @@ int RunViewer(const std::vector<std::string>& args) {
         return 1;
     }
     Gtk::Main::init_gtkmm_internals();
+    // An error that escapes an event handler goes to the default error display, and the
+    // program goes on.
+    Glib::add_exception_handler([] {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            kiva::ShowDefaultError(e.what());
+        } catch (const Glib::Error& e) {
+            kiva::ShowDefaultError(e.what());
+        }
+    });
     kiva::SetApplicationTitle(kiva::kApplicationTitle);
     g_set_application_name(kiva::kApplicationTitle);
 
