@@ -64,8 +64,9 @@ struct DOCHOSTUIINFO {
 };
 
 // The arguments of one event. Each event reads the members it declares and leaves the rest
-// alone; Cancel is the in/out flag of the events that can be cancelled, and pDisp is the
-// automation object of the frame concerned.
+// alone; Cancel is the in/out flag of the events that can be cancelled, pDisp is the
+// automation object of the frame concerned, and TargetFrameName is also the Frame argument of
+// the navigate-error event.
 struct TWebBrowserEventParams {
     IUnknown* pDisp = nullptr;
     std::u16string URL;

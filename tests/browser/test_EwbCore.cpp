@@ -122,7 +122,17 @@ TEST_P(FailedNotification, RaisesToTheAssignerAfterStoringTheOptionAndItsFlags) 
 INSTANTIATE_TEST_SUITE_P(Faults, FailedNotification,
                          ::testing::Values(NotificationFault::NoControlClass,
                                            NotificationFault::NoApplication,
-                                           NotificationFault::ApplicationWithoutOleControl));
+                                           NotificationFault::ApplicationWithoutOleControl),
+                         [](const auto& info) {
+                             switch (info.param) {
+                             case NotificationFault::NoControlClass:
+                                 return std::string("NoControlClass");
+                             case NotificationFault::NoApplication:
+                                 return std::string("NoApplication");
+                             default:
+                                 return std::string("ApplicationWithoutOleControl");
+                             }
+                         });
 
 TEST(CustomEmbeddedWB, TheHostInfoHandlerMayChangeTheRecord) {
     TFakeBrowserClass cls;

@@ -41,6 +41,8 @@ const std::map<std::string, std::string>& Site() {
         {"second.html", "<!DOCTYPE html><title>Second</title><p>second</p>"},
         {"closer.html", "<!DOCTYPE html><title>Closer</title>"
                         "<script>setTimeout(function(){window.close();},0);</script>"},
+        {"opener.html", "<!DOCTYPE html><title>Opener</title>"
+                        "<a id=\"a\" target=\"_blank\" href=\"second.html\">new</a>"},
         {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
     };
     return site;
@@ -156,6 +158,13 @@ protected:
                                         bool& cancel) {
             Log("before " + url);
             cancel = url == cancelUrl_;
+            if (url == "about:close") {
+                // The viewer closes its window from here: it leaves the page for a blank one
+                // and waits for it, inside the pending decision.
+                cancel = true;
+                wb_->Navigate("about:blank");
+                closedFromHandler_ = PumpUntil([&] { return Logged("complete about:blank"); });
+            }
         };
         wb_->OnDocumentComplete = [this](TComponent*, IUnknown*, const std::string& url) {
             Log("complete " + url);
@@ -236,6 +245,7 @@ protected:
     std::vector<std::string> log_;
     std::string title_;
     std::string cancelUrl_;
+    bool closedFromHandler_ = false;
     bool canGoBack_ = false;
     bool canGoForward_ = false;
 };
@@ -258,8 +268,8 @@ TEST_F(WebKitBrowser, AMissingEntryIsANavigationErrorAndStillCompletes) {
 TEST_F(WebKitBrowser, WithoutTheNameSpaceTheSchemeIsUnknown) {
     session_->UnregisterNameSpace(factory_.Get(), u"kiva");
     ASSERT_TRUE(Load("kiva://bundle/index.html"));
-    EXPECT_TRUE(Logged("error kiva://bundle/index.html " +
-                       std::to_string(INET_E_UNKNOWN_PROTOCOL)));
+    EXPECT_TRUE(
+        Logged("error kiva://bundle/index.html " + std::to_string(INET_E_UNKNOWN_PROTOCOL)));
 }
 
 TEST_F(WebKitBrowser, ACancelledNavigationLeavesThePageWhereItWas) {
@@ -296,6 +306,22 @@ TEST_F(WebKitBrowser, ScrollBarsOffAppliesToTheNextDocument) {
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     ASSERT_TRUE(Load("kiva://bundle/tall.html"));
     EXPECT_EQ(Evaluate("getComputedStyle(document.documentElement).scrollbarWidth"), "none");
+}
+
+TEST_F(WebKitBrowser, ALinkToANewWindowOpensInTheSameViewAfterTheHostAgreed) {
+    ASSERT_TRUE(Load("kiva://bundle/opener.html"));
+    Evaluate("document.getElementById('a').click()");
+    ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html"); }));
+    EXPECT_TRUE(Logged("before kiva://bundle/second.html"));
+    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/second.html");
+}
+
+TEST_F(WebKitBrowser, TheHostMayWaitForABlankPageInsideTheNavigationItCancels) {
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    wb_->Navigate("about:close");
+    ASSERT_TRUE(PumpUntil([&] { return closedFromHandler_; }));
+    EXPECT_FALSE(Logged("complete about:close"));
+    EXPECT_EQ(wb_->LocationURL(), "about:blank");
 }
 
 TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
