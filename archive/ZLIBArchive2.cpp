@@ -24,6 +24,8 @@ constexpr std::int64_t kInflateSlack = 1024;
 // Room reserved ahead of inflation never exceeds this; larger content grows the stream as the
 // bytes arrive, so a lying size costs nothing.
 constexpr std::int64_t kMaxReserve = std::int64_t(256) << 20;
+// How far past the expected bytes the reader follows a zlib stream to reach its checksum.
+constexpr std::int64_t kMaxTrailingInflate = std::int64_t(1) << 20;
 
 // The most a zlib stream of storedBytes bytes can inflate to.
 std::int64_t InflateBound(std::int64_t storedBytes) {
@@ -34,6 +36,20 @@ std::int64_t InflateBound(std::int64_t storedBytes) {
         return INT64_MAX;
     }
     return storedBytes * kMaxInflateRatio + kInflateSlack;
+}
+
+// Reads a zlib stream on to its end once the expected bytes are in, so that zlib checks the
+// stream's Adler-32: damage that still inflates to enough bytes raises instead of passing as
+// content. Bytes beyond the expected ones are ignored, as before.
+void ReadToStreamEnd(TZDecompressionStream& z) {
+    std::uint8_t scratch[4096];
+    for (std::int64_t extra = 0; extra < kMaxTrailingInflate;) {
+        const std::int64_t n = z.Read(scratch, sizeof scratch);
+        if (n == 0) {
+            return;
+        }
+        extra += n;
+    }
 }
 
 char LowerAscii(char c) {
@@ -267,9 +283,10 @@ void TZLBArc2::LoadDirectory(TStream& file) {
     const std::int64_t count = trailer_.EntryCount;
     const std::int64_t need = count * recordSize;
     // A directory that cannot hold its records is refused before anything is allocated for
-    // them, so a damaged count cannot ask for gigabytes.
+    // them, so a damaged count cannot ask for gigabytes; entry indices are 32-bit as well.
     const bool compressed = trailer_.DirectoryCompressed != 0;
-    if (need > (compressed ? InflateBound(trailer_.DirectorySize)
+    if (count > INT32_MAX ||
+        need > (compressed ? InflateBound(trailer_.DirectorySize)
                            : static_cast<std::int64_t>(trailer_.DirectorySize))) {
         throw Exception(msg::ErrorReadingRegistry);
     }
@@ -306,6 +323,9 @@ void TZLBArc2::LoadDirectory(TStream& file) {
                 break;
             }
             remaining -= chunk;
+        }
+        if (filled == need) {
+            ReadToStreamEnd(z);
         }
     } else if (need > 0) {
         file.ReadBuffer(buffer.get(), need);
@@ -475,6 +495,9 @@ std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, st
             }
             remaining -= chunk;
         }
+        if (remaining == 0) {
+            ReadToStreamEnd(z);
+        }
         return progressDone_;
     }
     std::uint8_t buf[kChunkSize];
@@ -488,6 +511,9 @@ std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, st
         }
         stream.WriteBuffer(buf, n);
         remaining -= chunk;
+    }
+    if (remaining == 0) {
+        ReadToStreamEnd(z);
     }
     return progressDone_;
 }

@@ -561,6 +561,35 @@ TEST_F(Arc2, DamagedEntryIsReportedAndTheReaderStaysUsable) {
     EXPECT_EQ(partial[0], partial[1]);
 }
 
+TEST_F(Arc2, ChecksumOfTheZlibStreamIsHonoured) {
+    // A wrong Adler-32 leaves every content byte intact; only reading on to it shows the damage.
+    FEntry badSum = Entry("", "badsum.txt", Text(10000));
+    badSum.stored = Deflate(badSum.content);
+    badSum.stored->back() ^= 0x01;
+    // Fewer bytes claimed than the stream holds: the rest is ignored, as a writer never does
+    // otherwise and older readers stopped there too.
+    FEntry shorter = Entry("", "shorter.txt", Text(10000, 2));
+    shorter.uncompressedSize = 6000;
+    ASSERT_TRUE(arc.OpenArchive(Save(Build({badSum, shorter}))));
+    for (bool withProgress : {false, true}) {
+        if (withProgress) {
+            arc.OnProgress = [](const std::string&, int) {};
+        }
+        EXPECT_EQ(MessageOf([&] { Extract("badsum.txt"); }), "The archive appears to be corrupted");
+        EXPECT_EQ(Extract("shorter.txt"), shorter.content.substr(0, 6000));
+    }
+
+    FArchive parts = BuildParts(Site());
+    parts.directory.back() ^= 0x01;
+    arc.VerifyArchiveCRC = false;
+    EXPECT_EQ(MessageOf([&] { arc.OpenArchive(Save(parts.All(), "dirsum.kvb")); }),
+              "Error reading registry");
+    FOptions fewer;
+    fewer.entryCount = 2;
+    ASSERT_TRUE(arc.OpenArchive(Save(Build(Site(), fewer), "fewer.kvb")));
+    EXPECT_EQ(arc.FileCount(), 2);
+}
+
 TEST_F(Arc2, FailingProgressHandlerOrDestinationCountsAsCorruption) {
     ASSERT_TRUE(arc.OpenArchive(Save(Build({Entry("", "a", Text(20000))}))));
     arc.OnProgress = [](const std::string& m, int) {
