@@ -453,8 +453,8 @@ void TZLBArc2::TransferEntry(const TArchiveEntry& entry, TStream& source, TStrea
     }
 }
 
-std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
-                                   std::int64_t sourceBytes) {
+void TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
+                           std::int64_t sourceBytes) {
     // Once the inflating stream delivers nothing it never will again (its zlib stream ended or
     // its source ran dry), so the loops stop there instead of counting down a size that the
     // directory may have overstated.
@@ -463,17 +463,15 @@ std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, st
         ReserveFor(*mem, std::min(count, InflateBound(sourceBytes)));
     }
     std::int64_t remaining = count;
-    if (mem && !OnProgress) {
+    // Appending to memory without a progress handler, the bytes may go straight into place.
+    if (mem && !OnProgress && mem->Position() == mem->Size()) {
         while (remaining > 0) {
             const std::int64_t chunk = std::min(remaining, kDirectChunkSize);
             const std::int64_t pos = mem->Position();
-            const std::int64_t oldSize = mem->Size();
             if (pos + chunk > mem->Capacity()) {
                 mem->SetCapacity(std::max(pos + chunk, mem->Capacity() + mem->Capacity() / 2));
             }
-            if (pos + chunk > oldSize) {
-                mem->SetSize(pos + chunk);
-            }
+            mem->SetSize(pos + chunk);
             const std::int64_t before = z.Position();
             std::int64_t n = 0;
             try {
@@ -483,11 +481,11 @@ std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, st
                 const std::int64_t got = z.Position() - before;
                 const std::int64_t kept = (progressDone_ + got) / kChunkSize * kChunkSize;
                 const std::int64_t keep = std::max<std::int64_t>(0, kept - progressDone_);
-                mem->SetSize(std::max(oldSize, pos + keep));
+                mem->SetSize(pos + keep);
                 mem->SetPosition(pos + keep);
                 throw;
             }
-            mem->SetSize(std::max(oldSize, pos + n));
+            mem->SetSize(pos + n);
             mem->SetPosition(pos + n);
             progressDone_ += n;
             if (n == 0) {
@@ -498,7 +496,7 @@ std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, st
         if (remaining == 0) {
             ReadToStreamEnd(z);
         }
-        return progressDone_;
+        return;
     }
     std::uint8_t buf[kChunkSize];
     while (remaining > 0) {
@@ -515,7 +513,6 @@ std::int64_t TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, st
     if (remaining == 0) {
         ReadToStreamEnd(z);
     }
-    return progressDone_;
 }
 
 void TZLBArc2::ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream) {

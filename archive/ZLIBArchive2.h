@@ -69,9 +69,9 @@ private:
     void ReportProgress();
     void LoadDirectory(TStream& file);
     void TransferEntry(const TArchiveEntry& entry, TStream& source, TStream& stream);
-    // Inflates up to count bytes into stream; returns how many arrived.
-    std::int64_t InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
-                             std::int64_t sourceBytes);
+    // Inflates up to count bytes into stream, counting them as progress done.
+    void InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
+                     std::int64_t sourceBytes);
     void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
     int FindEntry(std::string_view fullName) const;
     const std::uint8_t* Record(std::int64_t index) const {
