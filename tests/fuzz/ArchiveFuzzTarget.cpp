@@ -145,14 +145,19 @@ void RunArchiveInput(const std::uint8_t* data, std::size_t size) {
     for (int i = 0; i < std::min(count, kMaxEntries); ++i) {
         const TArchiveEntry entry = arc.GetFileEntry(i);
         const std::string fullName = entry.FullName();
-        int found = arc.IndexOfFile(fullName);
-        const bool drivePrefix = arc.SavePaths && fullName.find(':') != std::string::npos;
-        if (drivePrefix) {
-            // A drive prefix is dropped from the request, so the name may legitimately miss.
-            found = found >= 0 && found <= i ? found : i;
+        // The name a lookup really searches for: with SavePaths a drive prefix, everything up
+        // to the first colon of the folder part, is dropped.
+        std::string folder = ExtractFilePath(fullName);
+        const std::size_t colon = folder.find(':');
+        if (arc.SavePaths && colon != std::string::npos) {
+            folder.erase(0, colon + 1);
         }
-        Expect(found >= 0 && found <= i, "IndexOfFile misses an entry's own name");
-        Expect(SameTextAscii(arc.GetFileEntry(found).FullName(), fullName),
+        const std::string searched = folder + ExtractFileName(fullName);
+        const int found = arc.IndexOfFile(fullName);
+        if (searched == fullName) {
+            Expect(found >= 0 && found <= i, "IndexOfFile misses an entry's own name");
+        }
+        Expect(found < 0 || SameTextAscii(arc.GetFileEntry(found).FullName(), searched),
                "IndexOfFile returns an entry of another name");
         if (entry.UncompressedSize > kMaxEntrySize) {
             continue;
@@ -165,7 +170,7 @@ void RunArchiveInput(const std::uint8_t* data, std::size_t size) {
             reports = 0;
             TMemoryStream out;
             try {
-                if (found == i && !drivePrefix) {
+                if (found == i && searched == fullName) {
                     arc.ExtractToStream(out, fullName);
                 } else {
                     arc.ExtractIndexToStream(i, out, nullptr);
