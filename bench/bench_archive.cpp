@@ -85,29 +85,29 @@ std::unique_ptr<LookupArchive> MakeLookupArchive(const std::string& dir, int cou
     auto la = std::make_unique<LookupArchive>();
     la->count = count;
     la->file = dir + "/lookup-" + std::to_string(count) + ".kvb";
-    sample::Spec spec;
-    spec.entries.reserve(static_cast<std::size_t>(count));
+    sample::Plan plan;
+    plan.entries.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         char path[32];
         char name[32];
         std::snprintf(path, sizeof path, "static\\sec%03d\\", i / 250);
         std::snprintf(name, sizeof name, "page%06d.html", i);
-        spec.entries.push_back({path, name, "<p>" + std::to_string(i) + "</p>", sample::kStored});
+        plan.entries.push_back({path, name, "<p>" + std::to_string(i) + "</p>", sample::kStored});
     }
-    sample::Image img = sample::Build(spec);
+    sample::Image img = sample::Build(plan);
     sample::WriteFile(la->file, img.bytes);
     la->directoryStart = img.directoryStart;
     la->directorySize = img.trailer.directorySize;
 
     std::mt19937 rng(static_cast<unsigned>(count));
     for (int k = 0; k < 4096; ++k) {
-        const auto& e = spec.entries[rng() % spec.entries.size()];
+        const auto& e = plan.entries[rng() % plan.entries.size()];
         std::string full = e.path + e.name;
         la->hits.push_back(k % 2 ? Upper(full) : full);
         la->misses.push_back(e.path + "missing" + std::to_string(k) + ".html");
     }
-    la->first = spec.entries.front().path + spec.entries.front().name;
-    la->last = spec.entries.back().path + spec.entries.back().name;
+    la->first = plan.entries.front().path + plan.entries.front().name;
+    la->last = plan.entries.back().path + plan.entries.back().name;
     la->arc = Open(la->file);
     return la;
 }
@@ -123,18 +123,18 @@ void BuildFixtures(Fixtures& f) {
         f.files.push_back(f.lookups.back()->file);
     }
 
-    sample::Spec spec;
+    sample::Plan plan;
     for (std::size_t size : kEntrySizes) {
-        spec.entries.push_back({"", "content-" + std::to_string(size >> 20) + "MiB.html",
+        plan.entries.push_back({"", "content-" + std::to_string(size >> 20) + "MiB.html",
                                 sample::SiteLikeContent(size, static_cast<std::uint32_t>(size)),
                                 sample::kCompressed});
     }
-    sample::Image img = sample::Build(spec);
+    sample::Image img = sample::Build(plan);
     f.bigFile = f.dir + "/big-entries.kvb";
     sample::WriteFile(f.bigFile, img.bytes);
     f.files.push_back(f.bigFile);
-    for (std::size_t i = 0; i < spec.entries.size(); ++i) {
-        f.big.push_back({spec.entries[i].content.size(), spec.entries[i].name, img.stored[i]});
+    for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+        f.big.push_back({plan.entries[i].content.size(), plan.entries[i].name, img.stored[i]});
     }
     f.bigArc = Open(f.bigFile);
 }

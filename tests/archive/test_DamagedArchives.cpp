@@ -70,8 +70,8 @@ namespace {
 
 using sample::Bytes;
 using sample::Image;
+using sample::Plan;
 using sample::Record;
-using sample::Spec;
 using sample::Trailer;
 
 // Far above anything these few-kilobyte archives need, far below what a lying count asks for.
@@ -86,8 +86,8 @@ const std::string kConfig(300, '\x05');
 const std::string kSecret = "<p>enciphered page</p>";
 
 // Entry 0 and 2 are compressed, 1 and 3 stored; 4 is enciphered when the version allows it.
-Spec SoundSpec(std::uint32_t version, bool compressDirectory) {
-    Spec s;
+Plan SoundPlan(std::uint32_t version, bool compressDirectory) {
+    Plan s;
     s.version = version;
     s.compressDirectory = compressDirectory;
     s.entries = {
@@ -218,9 +218,9 @@ struct OpenCase {
     bool verifyArchiveCRC = false;
 };
 
-Bytes WithSpec(std::uint32_t version, bool compressed,
-               const std::function<void(Spec&)>& edit = nullptr) {
-    Spec s = SoundSpec(version, compressed);
+Bytes WithPlan(std::uint32_t version, bool compressed,
+               const std::function<void(Plan&)>& edit = nullptr) {
+    Plan s = SoundPlan(version, compressed);
     if (edit) {
         edit(s);
     }
@@ -228,7 +228,7 @@ Bytes WithSpec(std::uint32_t version, bool compressed,
 }
 
 Bytes WithTrailer(std::uint32_t version, bool compressed, std::function<void(Trailer&)> edit) {
-    return WithSpec(version, compressed, [&](Spec& s) { s.editTrailer = edit; });
+    return WithPlan(version, compressed, [&](Plan& s) { s.editTrailer = edit; });
 }
 
 Bytes HostWithoutArchive() {
@@ -253,7 +253,7 @@ std::vector<OpenCase> OpenCases() {
          {kVersionPrefix}},
         {"FileOf35BytesCutFromATrailer",
          [] {
-             Spec s;
+             Plan s;
              s.compressDirectory = false;
              Bytes b = sample::Build(s).bytes; // 36 bytes: a trailer and nothing else
              return Bytes(b.begin() + 1, b.end());
@@ -299,7 +299,7 @@ std::vector<OpenCase> OpenCases() {
          {kRegistry}},
         {"RawDirectoryOfZeroBytesWithEntries",
          [] {
-             return WithSpec(2, false, [](Spec& s) {
+             return WithPlan(2, false, [](Plan& s) {
                  s.editDirectory = [](Bytes& d) { d.clear(); };
                  s.editTrailer = [](Trailer& t) { t.entryCount = 4; };
              });
@@ -322,41 +322,41 @@ std::vector<OpenCase> OpenCases() {
          {kRegistry}},
         {"CompressedDirectoryCutInHalf",
          [] {
-             return WithSpec(2, true, [](Spec& s) {
+             return WithPlan(2, true, [](Plan& s) {
                  s.editStoredDirectory = [](Bytes& d) { d.resize(d.size() / 2); };
              });
          },
          {kRegistry}},
         {"DirectoryZlibMethodDamaged",
          [] {
-             return WithSpec(
-                 2, true, [](Spec& s) { s.editStoredDirectory = [](Bytes& d) { d[0] ^= 0xFF; }; });
+             return WithPlan(
+                 2, true, [](Plan& s) { s.editStoredDirectory = [](Bytes& d) { d[0] ^= 0xFF; }; });
          },
          {kRegistry}},
         {"DirectoryZlibHeaderCheckDamaged",
          [] {
-             return WithSpec(
-                 1, true, [](Spec& s) { s.editStoredDirectory = [](Bytes& d) { d[1] ^= 0x01; }; });
+             return WithPlan(
+                 1, true, [](Plan& s) { s.editStoredDirectory = [](Bytes& d) { d[1] ^= 0x01; }; });
          },
          {kRegistry}},
         {"DirectoryDeflateBlockTypeInvalid",
          [] {
-             return WithSpec(
-                 2, true, [](Spec& s) { s.editStoredDirectory = [](Bytes& d) { d[2] = 0x07; }; });
+             return WithPlan(
+                 2, true, [](Plan& s) { s.editStoredDirectory = [](Bytes& d) { d[2] = 0x07; }; });
          },
          {kRegistry}},
         {"CompressedDirectoryDamagedInsideItsDeflateData",
          [] {
              // The damaged stream still yields enough bytes for every record before it breaks,
              // so only reading on to the stream's end and its Adler-32 notices the damage.
-             return WithSpec(2, true, [](Spec& s) {
+             return WithPlan(2, true, [](Plan& s) {
                  s.editStoredDirectory = [](Bytes& d) { d[120] ^= 0xFF; };
              });
          },
          {kRegistry}},
         {"DirectoryWithPresetDictionaryFlag",
          [] {
-             return WithSpec(2, true, [](Spec& s) {
+             return WithPlan(2, true, [](Plan& s) {
                  // FDICT set, check bits kept valid: zlib asks for a dictionary.
                  s.editStoredDirectory = [](Bytes& d) {
                      d[0] = 0x78;
@@ -405,7 +405,7 @@ TEST_P(DamagedOpenTest, FailsWithItsMessageAndLeavesTheReaderUsable) {
     Outcome count = Capture([&] { EXPECT_EQ(r.arc.FileCount(), 0); });
     EXPECT_TRUE(!count.raised || count.message == msg::NoArchiveOpen) << count.message;
 
-    TempArchive sound(sample::Build(SoundSpec(2, true)).bytes);
+    TempArchive sound(sample::Build(SoundPlan(2, true)).bytes);
     ASSERT_TRUE(r.arc.OpenArchive(sound.Name()));
     EXPECT_EQ(r.arc.FileCount(), 5);
 }
@@ -419,7 +419,7 @@ INSTANTIATE_TEST_SUITE_P(Corpus, DamagedOpenTest, ::testing::ValuesIn(OpenCases(
 struct ExtractCase {
     const char* name;
     std::uint32_t version;
-    std::function<void(Spec&)> edit;   // before the archive is assembled
+    std::function<void(Plan&)> edit;   // before the archive is assembled
     std::function<void(Image&)> patch; // on the finished bytes
     std::string entry;                 // the damaged entry
     bool verifyFileCRC;
@@ -427,7 +427,7 @@ struct ExtractCase {
     std::string intact = "ui\\app.js"; // still extracts afterwards
 };
 
-void EditRecord(Spec& s, std::size_t i, std::function<void(Record&)> edit) {
+void EditRecord(Plan& s, std::size_t i, std::function<void(Record&)> edit) {
     s.editRecords = [i, edit](std::vector<Record>& r) { edit(r[i]); };
 }
 
@@ -476,28 +476,28 @@ std::vector<ExtractCase> ExtractCases() {
          {kCorrupted}},
         {"CompressedDataOffsetBeyondFileWithVerification",
          2,
-         [far](Spec& s) { EditRecord(s, 0, [far](Record& r) { r.dataOffset = far; }); },
+         [far](Plan& s) { EditRecord(s, 0, [far](Record& r) { r.dataOffset = far; }); },
          nullptr,
          "index.html",
          true,
          {"index.html failed CRC check"}},
         {"StoredDataOffsetBeyondFile",
          2,
-         [far](Spec& s) { EditRecord(s, 3, [far](Record& r) { r.dataOffset = far; }); },
+         [far](Plan& s) { EditRecord(s, 3, [far](Record& r) { r.dataOffset = far; }); },
          nullptr,
          "-config-",
          false,
          {kReadError}},
         {"StoredSizeRunsPastTheEnd",
          2,
-         [](Spec& s) { EditRecord(s, 3, [](Record& r) { r.uncompressedSize += 5000; }); },
+         [](Plan& s) { EditRecord(s, 3, [](Record& r) { r.uncompressedSize += 5000; }); },
          nullptr,
          "-config-",
          false,
          {kReadError}},
         {"StoredSizeMaxInt64",
          2,
-         [](Spec& s) {
+         [](Plan& s) {
              EditRecord(s, 3, [](Record& r) {
                  r.uncompressedSize = std::numeric_limits<std::int64_t>::max();
              });
@@ -508,7 +508,7 @@ std::vector<ExtractCase> ExtractCases() {
          {kReadError}},
         {"StoredDataOffsetBeforeFileStart",
          2,
-         [far](Spec& s) { EditRecord(s, 1, [far](Record& r) { r.dataOffset = -far; }); },
+         [far](Plan& s) { EditRecord(s, 1, [far](Record& r) { r.dataOffset = -far; }); },
          nullptr,
          "ui\\app.js",
          false,
@@ -516,14 +516,14 @@ std::vector<ExtractCase> ExtractCases() {
          "-config-"},
         {"CompressedDataOffsetBeforeFileStart",
          2,
-         [far](Spec& s) { EditRecord(s, 0, [far](Record& r) { r.dataOffset = -far; }); },
+         [far](Plan& s) { EditRecord(s, 0, [far](Record& r) { r.dataOffset = -far; }); },
          nullptr,
          "index.html",
          false,
          {}},
         {"DataOffsetMinInt64",
          2,
-         [](Spec& s) {
+         [](Plan& s) {
              EditRecord(s, 0,
                         [](Record& r) { r.dataOffset = std::numeric_limits<std::int64_t>::min(); });
          },
@@ -533,7 +533,7 @@ std::vector<ExtractCase> ExtractCases() {
          {}},
         {"DataOffsetMaxInt64",
          2,
-         [](Spec& s) {
+         [](Plan& s) {
              EditRecord(s, 3,
                         [](Record& r) { r.dataOffset = std::numeric_limits<std::int64_t>::max(); });
          },
@@ -543,14 +543,14 @@ std::vector<ExtractCase> ExtractCases() {
          {}},
         {"CRCFieldDamagedWithVerification",
          2,
-         [](Spec& s) { EditRecord(s, 0, [](Record& r) { r.crc ^= 1; }); },
+         [](Plan& s) { EditRecord(s, 0, [](Record& r) { r.crc ^= 1; }); },
          nullptr,
          "index.html",
          true,
          {"index.html failed CRC check"}},
         {"StoredCRCFieldDamagedWithVerification",
          1,
-         [](Spec& s) { EditRecord(s, 1, [](Record& r) { r.crc ^= 0x80000000u; }); },
+         [](Plan& s) { EditRecord(s, 1, [](Record& r) { r.crc ^= 0x80000000u; }); },
          nullptr,
          "ui\\app.js",
          true,
@@ -558,14 +558,14 @@ std::vector<ExtractCase> ExtractCases() {
          "-config-"},
         {"CompressedNegativeSizeWithVerification",
          2,
-         [](Spec& s) { EditRecord(s, 0, [](Record& r) { r.uncompressedSize = -1; }); },
+         [](Plan& s) { EditRecord(s, 0, [](Record& r) { r.uncompressedSize = -1; }); },
          nullptr,
          "index.html",
          true,
          {"index.html failed CRC check"}},
         {"V1StoredNegativeSizeWithVerification",
          1,
-         [](Spec& s) { EditRecord(s, 1, [](Record& r) { r.uncompressedSize = -5; }); },
+         [](Plan& s) { EditRecord(s, 1, [](Record& r) { r.uncompressedSize = -5; }); },
          nullptr,
          "ui\\app.js",
          true,
@@ -573,14 +573,14 @@ std::vector<ExtractCase> ExtractCases() {
          "-config-"},
         {"CompressedSizeShortByOneWithVerification",
          2,
-         [](Spec& s) { EditRecord(s, 0, [](Record& r) { r.uncompressedSize -= 1; }); },
+         [](Plan& s) { EditRecord(s, 0, [](Record& r) { r.uncompressedSize -= 1; }); },
          nullptr,
          "index.html",
          true,
          {"index.html failed CRC check"}},
         {"EncryptedSizeZeroWithVerification",
          2,
-         [](Spec& s) { EditRecord(s, 4, [](Record& r) { r.encryptedSize = 0; }); },
+         [](Plan& s) { EditRecord(s, 4, [](Record& r) { r.encryptedSize = 0; }); },
          nullptr,
          "secret.html",
          true,
@@ -596,11 +596,11 @@ class DamagedEntryTest : public ::testing::TestWithParam<ExtractCase> {};
 
 TEST_P(DamagedEntryTest, FailsWithItsMessageAndTheArchiveStaysUsable) {
     const ExtractCase& c = GetParam();
-    Spec spec = SoundSpec(c.version, true);
+    Plan plan = SoundPlan(c.version, true);
     if (c.edit) {
-        c.edit(spec);
+        c.edit(plan);
     }
-    Image img = sample::Build(spec);
+    Image img = sample::Build(plan);
     if (c.patch) {
         c.patch(img);
     }
@@ -621,7 +621,7 @@ TEST_P(DamagedEntryTest, FailsWithItsMessageAndTheArchiveStaysUsable) {
         EXPECT_LT(o.largestAllocation, kAllocationLimit);
     }
 
-    EXPECT_EQ(r.arc.FileCount(), static_cast<int>(spec.entries.size()));
+    EXPECT_EQ(r.arc.FileCount(), static_cast<int>(plan.entries.size()));
     TMemoryStream other;
     r.arc.VerifyFileCRC = true;
     ASSERT_NO_THROW(r.arc.ExtractToStream(other, c.intact));
@@ -649,10 +649,10 @@ class LyingSizeTest : public ::testing::TestWithParam<LyingSize> {};
 TEST_P(LyingSizeTest, EndsWithTheRealContentOrAnErrorWithoutSpinning) {
     const std::int64_t size = GetParam().size;
     for (std::size_t entry : {std::size_t(0), std::size_t(4)}) {
-        Spec spec = SoundSpec(2, true);
-        EditRecord(spec, entry, [size](Record& r) { r.uncompressedSize = size; });
-        TempArchive file(sample::Build(spec).bytes);
-        const sample::EntrySpec& e = spec.entries[entry];
+        Plan plan = SoundPlan(2, true);
+        EditRecord(plan, entry, [size](Record& r) { r.uncompressedSize = size; });
+        TempArchive file(sample::Build(plan).bytes);
+        const sample::EntryPlan& e = plan.entries[entry];
         for (bool verify : {false, true}) {
             for (bool progress : {false, true}) {
                 Reader r;
@@ -703,10 +703,10 @@ class ByteFlipSweep : public ::testing::TestWithParam<SweepCase> {};
 
 TEST_P(ByteFlipSweep, EveryFlipGivesSoundContentOrTheReadersError) {
     const SweepCase& c = GetParam();
-    const Spec spec = SoundSpec(c.version, c.compressDirectory);
-    const Image sound = sample::Build(spec);
+    const Plan plan = SoundPlan(c.version, c.compressDirectory);
+    const Image sound = sample::Build(plan);
     std::set<std::string> contents;
-    for (const auto& e : spec.entries) {
+    for (const auto& e : plan.entries) {
         contents.insert(e.content);
     }
 

@@ -4,10 +4,10 @@ namespace kiva::fuzz {
 
 namespace {
 
-using sample::EntrySpec;
-using sample::Spec;
+using sample::EntryPlan;
+using sample::Plan;
 
-std::vector<EntrySpec> SiteEntries() {
+std::vector<EntryPlan> SiteEntries() {
     std::string config(2872, '\0');
     for (std::size_t i = 0; i < config.size(); i += 97) {
         config[i] = static_cast<char>(i & 0x7F);
@@ -27,9 +27,9 @@ std::vector<EntrySpec> SiteEntries() {
     };
 }
 
-Seed Make(std::string fileName, Spec spec) {
-    sample::Image image = sample::Build(spec);
-    return Seed{std::move(fileName), std::move(spec), std::move(image)};
+Seed Make(std::string fileName, Plan plan) {
+    sample::Image image = sample::Build(plan);
+    return Seed{std::move(fileName), std::move(plan), std::move(image)};
 }
 
 } // namespace
@@ -37,25 +37,25 @@ Seed Make(std::string fileName, Spec spec) {
 std::vector<Seed> SeedArchives() {
     std::vector<Seed> seeds;
 
-    Spec full;
+    Plan full;
     full.entries = SiteEntries();
     seeds.push_back(Make("v2-compressed-directory.kvb", full));
 
-    Spec raw = full;
+    Plan raw = full;
     raw.compressDirectory = false;
     seeds.push_back(Make("v2-raw-directory.kvb", raw));
 
-    Spec hosted = full;
+    Plan hosted = full;
     hosted.host = std::string("\x7F"
                               "ELF",
                               4) +
                   std::string(300, '\x90');
     seeds.push_back(Make("v2-behind-host.kvb", hosted));
 
-    Spec v1;
+    Plan v1;
     v1.version = 1;
     v1.compressDirectory = false;
-    for (const EntrySpec& e : SiteEntries()) {
+    for (const EntryPlan& e : SiteEntries()) {
         // The old layout has no room for an encrypted size.
         if (e.method != sample::kCompressedEncrypted && e.method != sample::kStoredEncrypted) {
             v1.entries.push_back(e);
@@ -63,18 +63,18 @@ std::vector<Seed> SeedArchives() {
     }
     seeds.push_back(Make("v1-raw-directory.kvb", v1));
 
-    Spec v1c = v1;
+    Plan v1c = v1;
     v1c.compressDirectory = true;
     seeds.push_back(Make("v1-compressed-directory.kvb", v1c));
 
-    Spec twins;
+    Plan twins;
     twins.entries = {{"Docs\\", "A.html", "first", sample::kStored},
                      {"docs\\", "a.HTML", "second", sample::kCompressed}};
     seeds.push_back(Make("v2-case-twins.kvb", twins));
 
-    Spec empty;
+    Plan empty;
     seeds.push_back(Make("v2-no-entries.kvb", empty));
-    Spec emptyRaw;
+    Plan emptyRaw;
     emptyRaw.compressDirectory = false;
     seeds.push_back(Make("v2-no-entries-raw.kvb", emptyRaw));
 

@@ -11,7 +11,7 @@ namespace kiva::fuzz {
 // directory forms, both trailer versions, every storage method, empty entries and a host.
 struct Seed {
     std::string fileName;
-    sample::Spec spec;
+    sample::Plan plan;
     sample::Image image;
 };
 

@@ -28,7 +28,7 @@ inline constexpr std::size_t kRecordBytesV2 = 550;
 inline constexpr std::size_t kRecordBytesV1 = 532;
 
 // What a writer is asked to store.
-struct EntrySpec {
+struct EntryPlan {
     std::string path; // "ui\\" style, empty for the root
     std::string name;
     std::string content;
@@ -59,13 +59,13 @@ struct Trailer {
 };
 
 // The hooks run in this order and let a test break one thing while the rest stays consistent.
-struct Spec {
+struct Plan {
     std::string host;
     std::uint32_t version = 2;
     bool compressDirectory = true;
     // Key of the XOR cipher that encrypted entries are stored with.
     std::string password = "kiva";
-    std::vector<EntrySpec> entries;
+    std::vector<EntryPlan> entries;
     std::function<void(std::vector<Record>&)> editRecords;
     std::function<void(Bytes&)> editDirectory;       // the raw records, before compression
     std::function<void(Bytes&)> editStoredDirectory; // the directory as stored
@@ -169,13 +169,13 @@ inline void EncodeTrailer(Bytes& out, std::size_t at, const Trailer& t) {
     }
 }
 
-inline Image Build(const Spec& spec) {
+inline Image Build(const Plan& plan) {
     Image img;
-    const std::size_t recordBytes = spec.version == 1 ? kRecordBytesV1 : kRecordBytesV2;
+    const std::size_t recordBytes = plan.version == 1 ? kRecordBytesV1 : kRecordBytesV2;
 
     // Data area: stored bytes back to back in directory order, as a writer places them.
     Bytes data;
-    for (const EntrySpec& e : spec.entries) {
+    for (const EntryPlan& e : plan.entries) {
         Record r;
         r.name = e.name;
         r.path = e.path;
@@ -192,46 +192,46 @@ inline Image Build(const Spec& spec) {
             stored.assign(e.content.begin(), e.content.end());
         }
         if (e.method == kCompressedEncrypted || e.method == kStoredEncrypted) {
-            XorCipher(stored.data(), stored.size(), spec.password, 0);
+            XorCipher(stored.data(), stored.size(), plan.password, 0);
             r.encryptedSize = static_cast<std::int64_t>(stored.size());
         }
         data.insert(data.end(), stored.begin(), stored.end());
         img.stored.push_back(std::move(stored));
         img.records.push_back(std::move(r));
     }
-    if (spec.editRecords) {
-        spec.editRecords(img.records);
+    if (plan.editRecords) {
+        plan.editRecords(img.records);
     }
 
     Bytes directory(img.records.size() * recordBytes, 0);
     for (std::size_t i = 0; i < img.records.size(); ++i) {
-        EncodeRecord(directory, i * recordBytes, img.records[i], spec.version);
+        EncodeRecord(directory, i * recordBytes, img.records[i], plan.version);
     }
-    if (spec.editDirectory) {
-        spec.editDirectory(directory);
+    if (plan.editDirectory) {
+        plan.editDirectory(directory);
     }
-    if (spec.compressDirectory) {
+    if (plan.compressDirectory) {
         directory = ZCompress(directory.data(), directory.size());
     }
-    if (spec.editStoredDirectory) {
-        spec.editStoredDirectory(directory);
+    if (plan.editStoredDirectory) {
+        plan.editStoredDirectory(directory);
     }
 
     Trailer& t = img.trailer;
-    t.version = spec.version;
+    t.version = plan.version;
     t.entryCount = static_cast<std::uint32_t>(img.records.size());
     t.directorySize = static_cast<std::uint32_t>(directory.size());
     t.dataSize = static_cast<std::int64_t>(data.size());
-    t.directoryCompressed = spec.compressDirectory ? 1 : 0;
+    t.directoryCompressed = plan.compressDirectory ? 1 : 0;
     std::uint32_t crc = Crc(data.data(), data.size());
     crc = static_cast<std::uint32_t>(
         ::crc32(crc, directory.data(), static_cast<uInt>(directory.size())));
     t.archiveCRC = crc;
-    if (spec.editTrailer) {
-        spec.editTrailer(t);
+    if (plan.editTrailer) {
+        plan.editTrailer(t);
     }
 
-    img.bytes.assign(spec.host.begin(), spec.host.end());
+    img.bytes.assign(plan.host.begin(), plan.host.end());
     img.dataStart = img.bytes.size();
     img.bytes.insert(img.bytes.end(), data.begin(), data.end());
     img.directoryStart = img.bytes.size();

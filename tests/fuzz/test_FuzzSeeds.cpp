@@ -32,7 +32,7 @@ TEST_P(FuzzSeedTest, OpensAndExtractsEveryEntryUnchanged) {
     TZLBArc2 arc(nullptr);
     arc.VerifyArchiveCRC = true;
     arc.VerifyFileCRC = true;
-    arc.Password = seed.spec.password;
+    arc.Password = seed.plan.password;
     arc.OnDecryptStream = [](TStream& in, TStream& out, std::uint32_t size,
                              const std::string& password) {
         std::string buf(size, '\0');
@@ -41,10 +41,10 @@ TEST_P(FuzzSeedTest, OpensAndExtractsEveryEntryUnchanged) {
         out.WriteBuffer(buf.data(), size);
     };
     ASSERT_TRUE(arc.OpenArchive(file));
-    EXPECT_EQ(arc.BaseOffset(), static_cast<TArchiveOffset>(seed.spec.host.size()));
-    ASSERT_EQ(arc.FileCount(), static_cast<int>(seed.spec.entries.size()));
-    for (std::size_t i = 0; i < seed.spec.entries.size(); ++i) {
-        const sample::EntrySpec& e = seed.spec.entries[i];
+    EXPECT_EQ(arc.BaseOffset(), static_cast<TArchiveOffset>(seed.plan.host.size()));
+    ASSERT_EQ(arc.FileCount(), static_cast<int>(seed.plan.entries.size()));
+    for (std::size_t i = 0; i < seed.plan.entries.size(); ++i) {
+        const sample::EntryPlan& e = seed.plan.entries[i];
         TMemoryStream out;
         arc.ExtractIndexToStream(static_cast<int>(i), out, nullptr);
         std::string got(reinterpret_cast<const char*>(out.Memory()),
