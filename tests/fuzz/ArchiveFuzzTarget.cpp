@@ -47,12 +47,12 @@ const std::string& InputFolder() {
 void RemoveInputFile();
 
 // One file per process, rewritten for every input; removed when the process ends normally.
+// The removal is registered after the name exists, so it runs before the name is destroyed.
 const std::string& InputFile() {
-    static const std::string path = [] {
-        std::string p = InputFolder() + "/kiva-fuzz-" + std::to_string(::getpid()) + ".kvb";
-        std::atexit(RemoveInputFile);
-        return p;
-    }();
+    static const std::string path =
+        InputFolder() + "/kiva-fuzz-" + std::to_string(::getpid()) + ".kvb";
+    static const bool removedAtExit = std::atexit(RemoveInputFile) == 0;
+    (void)removedAtExit;
     return path;
 }
 
