@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "GtkText.h"
+
 #include <cmath>
 #include <memory>
 
@@ -15,15 +17,6 @@ constexpr int kDesignClientHeight = 461;
 constexpr int kButtonWidth = 57;
 constexpr int kButtonHeight = 60;
 constexpr int kLogoSize = 32;
-
-Glib::ustring Utf8(const std::string& s) {
-    if (g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr)) {
-        return Glib::ustring(s);
-    }
-    std::unique_ptr<gchar, decltype(&g_free)> fixed(
-        g_utf8_make_valid(s.data(), static_cast<gssize>(s.size())), &g_free);
-    return Glib::ustring(fixed.get());
-}
 
 // The first of the names the icon theme knows; themes differ in which names they carry.
 Glib::ustring ThemeIcon(std::initializer_list<const char*> names) {

@@ -1,5 +1,7 @@
 #include "GtkDialogs.h"
 
+#include "GtkText.h"
+
 #include <gtkmm.h>
 
 #include <memory>
@@ -7,17 +9,6 @@
 namespace kiva {
 
 namespace {
-
-// Texts reach GTK as UTF-8; anything else would be refused by the labels, so invalid bytes
-// are shown as replacement characters instead of disappearing.
-Glib::ustring Utf8(const std::string& s) {
-    if (g_utf8_validate(s.data(), static_cast<gssize>(s.size()), nullptr)) {
-        return Glib::ustring(s);
-    }
-    std::unique_ptr<gchar, decltype(&g_free)> fixed(
-        g_utf8_make_valid(s.data(), static_cast<gssize>(s.size())), &g_free);
-    return Glib::ustring(fixed.get());
-}
 
 // Patterns match file names without regard to ASCII letter case, as on the desktop the
 // filters were written for: "*.kvb" also shows "SITE.KVB".
