@@ -18,7 +18,9 @@ std::int64_t TStream::Size() {
     return end;
 }
 
-void TStream::SetSize(std::int64_t) { throw EStreamError("Stream cannot change its size"); }
+void TStream::SetSize(std::int64_t) {
+    throw EStreamError("Stream cannot change its size");
+}
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
     auto* p = static_cast<std::uint8_t*>(buffer);

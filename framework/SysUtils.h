@@ -9,12 +9,17 @@
 namespace kiva {
 
 // Renders one argument of Format as text: strings as they are, integers in decimal.
-inline std::string FormatArg(std::string_view s) { return std::string(s); }
-inline std::string FormatArg(const char* s) { return s ? std::string(s) : std::string(); }
-inline std::string FormatArg(const std::string& s) { return s; }
+inline std::string FormatArg(std::string_view s) {
+    return std::string(s);
+}
+inline std::string FormatArg(const char* s) {
+    return s ? std::string(s) : std::string();
+}
+inline std::string FormatArg(const std::string& s) {
+    return s;
+}
 template <class T>
-    requires std::is_integral_v<T>
-std::string FormatArg(T v) {
+requires std::is_integral_v<T> std::string FormatArg(T v) {
     return std::to_string(v);
 }
 
@@ -32,8 +37,7 @@ template <class... A> std::string Format(std::string_view fmt, const A&... args)
 class Exception : public std::exception {
 public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
-    template <class... A>
-    static Exception CreateFmt(std::string_view fmt, const A&... args) {
+    template <class... A> static Exception CreateFmt(std::string_view fmt, const A&... args) {
         return Exception(Format(fmt, args...));
     }
 

@@ -133,7 +133,9 @@ struct BadIni {
     const char* Expected;
 };
 
-void PrintTo(const BadIni& b, std::ostream* os) { *os << b.Label; }
+void PrintTo(const BadIni& b, std::ostream* os) {
+    *os << b.Label;
+}
 
 class IniErrors : public ::testing::TestWithParam<BadIni> {};
 
