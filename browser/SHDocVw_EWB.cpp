@@ -89,18 +89,6 @@ public:
         return S_OK;
     }
 
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == DWebBrowserEvents2::kIID) {
-            *object = static_cast<DWebBrowserEvents2*>(this);
-        } else if (iid == IDocHostUIHandler::kIID) {
-            *object = static_cast<IDocHostUIHandler*>(this);
-        } else {
-            return TComObject::GetInterface(iid, object);
-        }
-        return true;
-    }
-
 private:
     TEWB* host_;
 };

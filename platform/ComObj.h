@@ -171,6 +171,14 @@ public:
 
 protected:
     ~TComObjectWith() override = default;
+    // Answers each listed interface by its own identifier. Classes add only what the list
+    // does not name, such as the base of a listed interface.
+    bool GetInterface(REFIID iid, void** object) override {
+        return ((iid == Interfaces::kIID ? (*object = static_cast<Interfaces*>(this), true)
+                                         : false) ||
+                ...) ||
+               TComObject::GetInterface(iid, object);
+    }
 };
 
 enum TClassInstancing { ciInternal, ciSingleInstance, ciMultiInstance };

@@ -94,15 +94,6 @@ public:
         return S_OK;
     }
 
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IStream) {
-            *object = static_cast<IStream*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
-
 private:
     std::vector<std::uint8_t> data_;
     std::uint64_t position_ = 0;

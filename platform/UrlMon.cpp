@@ -60,15 +60,6 @@ public:
         return nullptr;
     }
 
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IInternetSession) {
-            *object = static_cast<IInternetSession*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
-
 private:
     struct TEntry {
         ComPtr<IClassFactory> Factory;
@@ -133,15 +124,6 @@ public:
         return S_OK;
     }
 
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IInternetBindInfo) {
-            *object = static_cast<IInternetBindInfo*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
-
 private:
     DWORD flags_;
 };
@@ -174,15 +156,6 @@ public:
     bool ResultReported = false;
     HRESULT Result = S_OK;
     DWORD Error = 0;
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IInternetProtocolSink) {
-            *object = static_cast<IInternetProtocolSink*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 };
 
 // A call into a protocol that lets an exception escape counts as a plain failure, so that the

@@ -321,15 +321,12 @@ TOurNSHandler::TOurNSHandler() = default;
 TOurNSHandler::~TOurNSHandler() = default;
 
 bool TOurNSHandler::GetInterface(REFIID iid, void** object) {
-    if (iid == IID_IInternetProtocolInfo) {
-        *object = static_cast<IInternetProtocolInfo*>(this);
-        return true;
-    }
-    if (iid == IID_IInternetProtocol || iid == IID_IInternetProtocolRoot) {
+    // The listed interfaces answer for themselves; the protocol also answers for its base.
+    if (iid == IID_IInternetProtocolRoot) {
         *object = static_cast<IInternetProtocol*>(this);
         return true;
     }
-    return TComObject::GetInterface(iid, object);
+    return TComObjectWith::GetInterface(iid, object);
 }
 
 HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,

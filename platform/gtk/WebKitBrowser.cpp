@@ -87,7 +87,6 @@ public:
 
 protected:
     ~TWebKitBrowser() override;
-    bool GetInterface(REFIID iid, void** object) override;
 
 private:
     IUnknown* Self() { return static_cast<IWebBrowser2*>(this); }
@@ -156,17 +155,6 @@ TWebKitBrowser::~TWebKitBrowser() {
     g_signal_handlers_disconnect_by_data(content_.get(), this);
     webkit_user_content_manager_unregister_script_message_handler(content_.get(),
                                                                   kWindowClosingHandler);
-}
-
-bool TWebKitBrowser::GetInterface(REFIID iid, void** object) {
-    if (iid == IWebBrowser2::kIID) {
-        *object = static_cast<IWebBrowser2*>(this);
-    } else if (iid == IOleControl::kIID) {
-        *object = static_cast<IOleControl*>(this);
-    } else {
-        return TComObject::GetInterface(iid, object);
-    }
-    return true;
 }
 
 HRESULT TWebKitBrowser::Navigate(std::u16string_view url) {
@@ -493,15 +481,6 @@ public:
         }
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IClassFactory::kIID) {
-            *object = static_cast<IClassFactory*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 };
 
 } // namespace

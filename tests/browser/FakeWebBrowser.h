@@ -96,18 +96,6 @@ public:
     DOCHOSTUIINFO HostInfo;
     HRESULT LastInvokeResult = S_OK;
 
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IWebBrowser2::kIID) {
-            *object = static_cast<IWebBrowser2*>(this);
-        } else if (iid == IOleControl::kIID) {
-            *object = static_cast<IOleControl*>(this);
-        } else {
-            return TComObject::GetInterface(iid, object);
-        }
-        return true;
-    }
-
 private:
     // An application object that answers nothing but IUnknown.
     class TForeign final : public TComObject {
@@ -145,15 +133,6 @@ public:
 
     int Created = 0;
     ComPtr<TFakeWebBrowser> Last;
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IClassFactory::kIID) {
-            *object = static_cast<IClassFactory*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 
 private:
     bool realBrowser_;

@@ -88,11 +88,12 @@ public:
 
 protected:
     bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IInternetProtocol::kIID || iid == IInternetProtocolRoot::kIID) {
+        // The listed interface answers for its base too.
+        if (iid == IInternetProtocolRoot::kIID) {
             *object = static_cast<IInternetProtocol*>(this);
             return true;
         }
-        return TComObject::GetInterface(iid, object);
+        return TComObjectWith::GetInterface(iid, object);
     }
 
 private:
@@ -107,15 +108,6 @@ public:
         return protocol->QueryInterface(iid, object);
     }
     HRESULT LockServer(BOOL) override { return S_OK; }
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IClassFactory::kIID) {
-            *object = static_cast<IClassFactory*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 };
 
 constexpr CLSID kSiteClass = GuidLiteral("{5E0C7E41-2B8A-4F43-9D0B-6A1C2F3E4D50}");

@@ -28,13 +28,6 @@ protected:
             *freed_ = true;
         }
     }
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IFoo::kIID) {
-            *object = static_cast<IFoo*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 
 private:
     bool* freed_;

@@ -91,11 +91,12 @@ public:
 
 protected:
     bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IInternetProtocol || iid == IID_IInternetProtocolRoot) {
+        // The listed interface answers for its base too.
+        if (iid == IID_IInternetProtocolRoot) {
             *object = static_cast<IInternetProtocol*>(this);
             return true;
         }
-        return TComObject::GetInterface(iid, object);
+        return TComObjectWith::GetInterface(iid, object);
     }
 
 private:

@@ -43,15 +43,6 @@ public:
         return S_OK;
     }
     std::vector<std::string> Calls;
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IInternetProtocolSink) {
-            *object = static_cast<IInternetProtocolSink*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 };
 
 class TRecordingBindInfo final : public TComObjectWith<IInternetBindInfo> {
@@ -63,15 +54,6 @@ public:
         return result_;
     }
     ULONG AskedSize = 0;
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IID_IInternetBindInfo) {
-            *object = static_cast<IInternetBindInfo*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 
 private:
     DWORD flags_;

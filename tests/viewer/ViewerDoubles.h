@@ -159,18 +159,6 @@ public:
     ComPtr<IDocHostUIHandler> Site;
     ComPtr<DWebBrowserEvents2> Sink;
     DOCHOSTUIINFO HostInfo;
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IWebBrowser2::kIID) {
-            *object = static_cast<IWebBrowser2*>(this);
-        } else if (iid == IOleControl::kIID) {
-            *object = static_cast<IOleControl*>(this);
-        } else {
-            return TComObject::GetInterface(iid, object);
-        }
-        return true;
-    }
 };
 
 // Makes TFakeBrowser the browser class for the life of the object and keeps the last control
@@ -192,15 +180,6 @@ public:
     HRESULT LockServer(BOOL) override { return S_OK; }
 
     ComPtr<TFakeBrowser> Last;
-
-protected:
-    bool GetInterface(REFIID iid, void** object) override {
-        if (iid == IClassFactory::kIID) {
-            *object = static_cast<IClassFactory*>(this);
-            return true;
-        }
-        return TComObject::GetInterface(iid, object);
-    }
 
 private:
     TCallLog& log_;
