@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -86,6 +87,18 @@ std::string ExtractFilePath(std::string_view s);
 std::string ExtractFileExt(std::string_view s);
 
 bool FileExists(const std::string& path);
+
+// Archives made on the design's original platform carry their texts (entry names, option
+// texts) in the single-byte Windows-1252 code page; this system's texts are UTF-8.
+bool IsValidUtf8(std::string_view s);
+// Every byte read as Windows-1252. The five bytes that code page leaves undefined become the
+// control characters of the same value, as the original platform converted them.
+std::string Cp1252ToUtf8(std::string_view s);
+// The Windows-1252 form of a UTF-8 text; nothing when the text is not valid UTF-8 or holds a
+// character that code page does not have.
+std::optional<std::string> Utf8ToCp1252(std::string_view s);
+// A text as read from an archive: valid UTF-8 stays as it is, anything else is Windows-1252.
+std::string ArchiveText(std::string_view s);
 
 // The error display's form of a message: a full stop is appended when the last character
 // sorts after '.'.

@@ -45,3 +45,34 @@ TEST(Text, CaseFoldingTouchesOnlyAsciiLetters) {
     EXPECT_EQ(Trim(" \t secret \r\n"), "secret");
     EXPECT_EQ(Trim("\x01\x1F"), "");
 }
+
+TEST(Text, Windows1252AndUtf8) {
+    // Each row: the Windows-1252 bytes and their UTF-8 form.
+    const struct {
+        std::string cp1252;
+        std::string utf8;
+    } cases[] = {
+        {"plain.html", "plain.html"},
+        {"caf\xE9.html", "caf\xC3\xA9.html"},
+        {"\x80 \x9F \xFF", "\xE2\x82\xAC \xC5\xB8 \xC3\xBF"},
+        {"\x81\x8D\x8F\x90\x9D", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
+        {"\x93quoted\x94", "\xE2\x80\x9Cquoted\xE2\x80\x9D"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Cp1252ToUtf8(c.cp1252), c.utf8) << c.cp1252;
+        EXPECT_EQ(Utf8ToCp1252(c.utf8), c.cp1252) << c.utf8;
+        EXPECT_TRUE(IsValidUtf8(c.utf8));
+        EXPECT_EQ(ArchiveText(c.cp1252), c.utf8);
+        EXPECT_EQ(ArchiveText(c.utf8), c.utf8);
+    }
+    // Not UTF-8: truncated, overlong, surrogate, stray continuation, beyond U+10FFFF.
+    for (const std::string bad :
+         {"\xC3", "\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\x80", "\xF4\x90\x80\x80", "a\xFF"}) {
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+        EXPECT_FALSE(Utf8ToCp1252(bad).has_value());
+    }
+    // Characters Windows-1252 does not have.
+    EXPECT_FALSE(Utf8ToCp1252("\xE4\xB8\xAD").has_value());
+    EXPECT_FALSE(Utf8ToCp1252("\xF0\x9F\x98\x80").has_value());
+    EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));
+}
