@@ -17,6 +17,7 @@ namespace {
 constexpr std::int64_t kChunkSize = 4096;
 // Without a progress handler nobody sees the chunks, so memory destinations take larger ones.
 constexpr std::int64_t kDirectChunkSize = std::int64_t(1) << 20;
+constexpr std::int64_t kStreamChunkSize = std::int64_t(256) << 10;
 // Deflate cannot expand data by more than this factor, which bounds what a stored zlib stream
 // may honestly claim to inflate to.
 constexpr std::int64_t kMaxInflateRatio = 1032;
@@ -135,31 +136,33 @@ void ReserveFor(TMemoryStream& mem, std::int64_t count) {
 
 } // namespace
 
-// Open addressing over the entry indices; the stored hash spares most name comparisons.
-struct TZLBArc2::NameIndex {
+struct TZLBArc2::TDirectory {
     struct Slot {
         std::uint64_t hash = 0;
         std::int32_t index = -1;
     };
-    const TZLBArc2& arc;
+    std::unique_ptr<std::uint8_t[]> records;
+    std::int64_t count = 0;
+    std::int64_t recordSize = kEntrySizeV2;
+    // Open addressing over the entry indices; the stored hash spares most name comparisons.
     std::vector<Slot> slots;
     std::size_t mask = 0;
 
-    explicit NameIndex(const TZLBArc2& owner) : arc(owner) {
-        const auto count = static_cast<std::size_t>(arc.entryCount_);
-        std::size_t size = 16;
-        while (size < count * 2) {
-            size <<= 1;
+    TDirectory(std::unique_ptr<std::uint8_t[]> stored, std::int64_t entries, std::int64_t size)
+        : records(std::move(stored)), count(entries), recordSize(size) {
+        std::size_t tableSize = 16;
+        while (tableSize < static_cast<std::size_t>(count) * 2) {
+            tableSize <<= 1;
         }
-        slots.resize(size);
-        mask = size - 1;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* r = arc.Record(static_cast<std::int64_t>(i));
+        slots.resize(tableSize);
+        mask = tableSize - 1;
+        for (std::int64_t i = 0; i < count; ++i) {
+            const std::uint8_t* r = Record(i);
             const std::uint64_t h = HashRecord(r);
             std::size_t s = h & mask;
             bool duplicate = false;
             while (slots[s].index >= 0) {
-                if (slots[s].hash == h && SameFullName(arc.Record(slots[s].index), r)) {
+                if (slots[s].hash == h && SameFullName(Record(slots[s].index), r)) {
                     duplicate = true; // The first entry of a name wins.
                     break;
                 }
@@ -171,12 +174,16 @@ struct TZLBArc2::NameIndex {
         }
     }
 
+    const std::uint8_t* Record(std::int64_t index) const {
+        return records.get() + index * recordSize;
+    }
+
     int Find(std::string_view name) const {
         NameHasher hasher;
         hasher.Add(name);
         const std::uint64_t h = hasher.Value();
         for (std::size_t s = h & mask; slots[s].index >= 0; s = (s + 1) & mask) {
-            if (slots[s].hash == h && MatchesName(arc.Record(slots[s].index), name)) {
+            if (slots[s].hash == h && MatchesName(Record(slots[s].index), name)) {
                 return slots[s].index;
             }
         }
@@ -334,15 +341,24 @@ void TZLBArc2::LoadDirectory(TStream& file) {
     if (filled < need) {
         throw Exception(msg::ErrorReadingRegistry);
     }
-    records_ = std::move(buffer);
-    recordSize_ = recordSize;
+    dir_ = std::make_shared<const TDirectory>(std::move(buffer), count, recordSize);
     entryCount_ = count;
-    index_ = std::make_unique<NameIndex>(*this);
+}
+
+void TZLBArc2::OpenSameArchive(const TZLBArc2& other) {
+    if (other.archiveFileName_.empty() || !other.dir_) {
+        throw Exception(msg::NoArchiveOpen);
+    }
+    CloseArchive();
+    archiveFileName_ = other.archiveFileName_;
+    trailer_ = other.trailer_;
+    baseOffset_ = other.baseOffset_;
+    dir_ = other.dir_;
+    entryCount_ = other.entryCount_;
 }
 
 void TZLBArc2::CloseArchive() {
-    index_.reset();
-    records_.reset();
+    dir_.reset();
     entryCount_ = 0;
     trailer_ = TArchiveTrailer{};
     archiveFileName_.clear();
@@ -377,7 +393,19 @@ TArchiveOffset TZLBArc2::AbsolutePosition(TArchiveOffset relative) const {
 }
 
 int TZLBArc2::FindEntry(std::string_view fullName) const {
-    return index_ ? index_->Find(fullName) : -1;
+    return dir_ ? dir_->Find(fullName) : -1;
+}
+
+std::string_view TZLBArc2::DirectoryRecords() const {
+    if (!dir_) {
+        return {};
+    }
+    return {reinterpret_cast<const char*>(dir_->records.get()),
+            static_cast<std::size_t>(dir_->count * dir_->recordSize)};
+}
+
+const std::uint8_t* TZLBArc2::Record(std::int64_t index) const {
+    return dir_->Record(index);
 }
 
 int TZLBArc2::IndexOfFile(const std::string& fileName) const {
@@ -491,6 +519,36 @@ void TZLBArc2::InflateInto(TZDecompressionStream& z, TStream& stream, std::int64
             if (n == 0) {
                 break;
             }
+            remaining -= chunk;
+        }
+        if (remaining == 0) {
+            ReadToStreamEnd(z);
+        }
+        return;
+    }
+    if (!OnProgress) {
+        // Nobody watches the chunks: the bytes go out in large writes, and a failure still
+        // leaves what whole 4,096-byte chunks would have written before it.
+        auto big = std::make_unique_for_overwrite<std::uint8_t[]>(kStreamChunkSize);
+        while (remaining > 0) {
+            const std::int64_t chunk = std::min(remaining, kStreamChunkSize);
+            const std::int64_t before = z.Position();
+            std::int64_t n = 0;
+            try {
+                n = z.Read(big.get(), chunk);
+            } catch (...) {
+                const std::int64_t got = z.Position() - before;
+                const std::int64_t keep = got / kChunkSize * kChunkSize;
+                if (keep > 0) {
+                    stream.WriteBuffer(big.get(), keep);
+                }
+                throw;
+            }
+            progressDone_ += n;
+            if (n == 0) {
+                break;
+            }
+            stream.WriteBuffer(big.get(), n);
             remaining -= chunk;
         }
         if (remaining == 0) {

@@ -44,6 +44,11 @@ public:
 
     // False only for an empty name; every other failure raises.
     bool OpenArchive(const std::string& fileName);
+    // Opens the archive that other has open, sharing its directory, which never changes once
+    // read: a reader of its own for another thread, at the cost of no second directory. The
+    // settings and events stay this reader's own. Raises "No archive is currently open" when
+    // other has none.
+    void OpenSameArchive(const TZLBArc2& other);
     void CloseArchive();
     int FileCount() const;
     TArchiveEntry GetFileEntry(int index) const;
@@ -58,13 +63,16 @@ public:
     const std::string& ArchiveFileName() const { return archiveFileName_; }
     const TArchiveTrailer& Trailer() const { return trailer_; }
     TArchiveOffset BaseOffset() const { return baseOffset_; }
+    // The directory's records as stored, one after the other (empty while none is open).
+    std::string_view DirectoryRecords() const;
     // Absolute file position of a position relative to the data area.
     TArchiveOffset AbsolutePosition(TArchiveOffset relative) const;
 
 private:
     enum class TProgressState { psIdle, psReadingDirectory, psExtractingEntry };
-    // Hash of the lower-cased full names, built when the archive opens.
-    struct NameIndex;
+    // The records as stored and the hash of their lower-cased full names; read-only once
+    // built, so readers of the same archive on other threads may share it.
+    struct TDirectory;
 
     void ReportProgress();
     void LoadDirectory(TStream& file);
@@ -74,18 +82,14 @@ private:
                      std::int64_t sourceBytes);
     void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
     int FindEntry(std::string_view fullName) const;
-    const std::uint8_t* Record(std::int64_t index) const {
-        return records_.get() + index * recordSize_;
-    }
+    const std::uint8_t* Record(std::int64_t index) const;
 
     std::string archiveFileName_;
     TArchiveTrailer trailer_;
     // The directory's records as stored (inflated when compressed), one after the other.
     // Entries are decoded when asked for, so a large directory costs one buffer and no copies.
-    std::unique_ptr<std::uint8_t[]> records_;
+    std::shared_ptr<const TDirectory> dir_;
     std::int64_t entryCount_ = 0;
-    std::int64_t recordSize_ = kEntrySizeV2;
-    std::unique_ptr<NameIndex> index_;
     TArchiveOffset baseOffset_ = -1;
     std::string progressMessage_;
     std::int64_t progressTotal_ = 0;

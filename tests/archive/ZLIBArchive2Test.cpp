@@ -557,6 +557,12 @@ TEST_F(Arc2, DamagedEntryIsReportedAndTheReaderStaysUsable) {
         EXPECT_EQ(Extract("good.txt"), entries[0].content);
         EXPECT_EQ(Extract("after.txt"), "fine");
     }
+    // So do other destinations, which take large writes when nobody watches the chunks.
+    arc.OnProgress = nullptr;
+    RecordingStream out;
+    EXPECT_EQ(MessageOf([&] { arc.ExtractToStream(out, "bad.txt"); }),
+              "The archive appears to be corrupted");
+    EXPECT_EQ(out.data, content.substr(0, 8192));
     // Memory destinations without a progress handler take a faster road to the same result.
     EXPECT_EQ(partial[0], partial[1]);
 }
@@ -602,10 +608,10 @@ TEST_F(Arc2, FailingProgressHandlerOrDestinationCountsAsCorruption) {
               "The archive appears to be corrupted");
     arc.OnProgress = nullptr;
     RecordingStream out;
-    out.failAfter = 2;
+    out.failAfter = 0;
     EXPECT_EQ(MessageOf([&] { arc.ExtractToStream(out, "a"); }),
               "The archive appears to be corrupted");
-    EXPECT_EQ(out.writes.size(), 2u);
+    EXPECT_TRUE(out.writes.empty());
 }
 
 TEST_F(Arc2, FileCRCIsCheckedOnlyWhenAsked) {
