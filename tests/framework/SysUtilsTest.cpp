@@ -1,4 +1,5 @@
 #include "SysUtils.h"
+#include "Sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -75,4 +76,27 @@ TEST(Text, Windows1252AndUtf8) {
     EXPECT_FALSE(Utf8ToCp1252("\xE4\xB8\xAD").has_value());
     EXPECT_FALSE(Utf8ToCp1252("\xF0\x9F\x98\x80").has_value());
     EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));
+}
+
+TEST(Sha256, KnownDigests) {
+    const struct {
+        std::string input;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& c : cases) {
+        TSha256 sha;
+        // Fed in uneven pieces, so block boundaries fall everywhere.
+        for (std::size_t at = 0, step = 1; at < c.input.size();
+             at += step, step = step * 3 % 97 + 1) {
+            sha.Add(std::string_view(c.input).substr(at, step));
+        }
+        EXPECT_EQ(sha.HexDigest(), c.digest) << c.input.size();
+    }
 }
