@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -256,7 +257,252 @@ TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
     return r;
 }
 
+struct TSessionState {
+    std::mutex Mutex;
+    TRequestDispatcher Dispatcher;
+    TNameSpaceMirror Mirror;
+    std::function<void(const TNameSpaceMirror&)> MirrorListener;
+    std::string StorageKey;
+};
+
+TSessionState& SessionState() {
+    static TSessionState* state = new TSessionState;
+    return *state;
+}
+
+void Dispatch(std::function<void()> call) {
+    TRequestDispatcher dispatcher;
+    {
+        std::lock_guard lock(SessionState().Mutex);
+        dispatcher = SessionState().Dispatcher;
+    }
+    if (dispatcher) {
+        dispatcher(std::move(call));
+    } else {
+        call();
+    }
+}
+
 } // namespace
+
+// The sink of a streaming request. It refers to its request weakly: a notification that
+// arrives after the request was closed finds nobody and is dropped.
+class TNameSpaceRequest::TSink final : public TComObjectWith<IInternetProtocolSink> {
+public:
+    explicit TSink(std::weak_ptr<TNameSpaceRequest> request) : request_(std::move(request)) {}
+
+    // The one method a protocol may call from any thread.
+    HRESULT Switch(PROTOCOLDATA* protocolData) override {
+        if (!protocolData) {
+            return E_INVALIDARG;
+        }
+        try {
+            Dispatch([request = request_, data = *protocolData] {
+                if (auto r = request.lock()) {
+                    r->Continue(data);
+                }
+            });
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    }
+
+    HRESULT ReportProgress(ULONG statusCode, LPCWSTR statusText) override {
+        if (auto r = request_.lock(); r && statusCode == BINDSTATUS_MIMETYPEAVAILABLE) {
+            r->contentType_ = WideToAnsi(WideView(statusText));
+        }
+        return S_OK;
+    }
+
+    HRESULT ReportData(DWORD grfBSCF, ULONG /*progress*/, ULONG progressMax) override {
+        if (auto r = request_.lock()) {
+            if (!r->dataReported_) {
+                r->dataReported_ = true;
+                if ((grfBSCF & BSCF_AVAILABLEDATASIZEUNKNOWN) == 0 &&
+                    (progressMax > 0 || (grfBSCF & BSCF_DATAFULLYAVAILABLE) != 0)) {
+                    r->size_ = progressMax;
+                }
+            }
+            r->Notify();
+        }
+        return S_OK;
+    }
+
+    HRESULT ReportResult(HRESULT result, DWORD /*error*/, LPCWSTR /*resultText*/) override {
+        if (auto r = request_.lock(); r && !r->resultReported_) {
+            r->resultReported_ = true;
+            if (FAILED(result) && SUCCEEDED(r->status_)) {
+                r->status_ = result;
+            }
+            r->Notify();
+        }
+        return S_OK;
+    }
+
+private:
+    std::weak_ptr<TNameSpaceRequest> request_;
+};
+
+std::shared_ptr<TNameSpaceRequest> TNameSpaceRequest::Start(std::u16string_view url,
+                                                            TNotify onNotify, DWORD bindFlags) {
+    std::shared_ptr<TNameSpaceRequest> request;
+    try {
+        request.reset(new TNameSpaceRequest());
+        request->onNotify_ = std::move(onNotify);
+        request->Begin(url, bindFlags);
+    } catch (...) {
+        if (request) {
+            request->status_ = E_OUTOFMEMORY;
+            request->Close();
+        }
+    }
+    return request;
+}
+
+void TNameSpaceRequest::Begin(std::u16string_view url, DWORD bindFlags) {
+    ComPtr<IClassFactory> factory = Session().FactoryFor(SchemeOf(url));
+    if (!factory) {
+        status_ = INET_E_UNKNOWN_PROTOCOL;
+        return;
+    }
+    HRESULT hr = Guarded([&] {
+        return factory->CreateInstance(nullptr, IID_IInternetProtocol,
+                                       protocol_.ReleaseAndGetVoidAddress());
+    });
+    if (FAILED(hr) || !protocol_) {
+        status_ = FAILED(hr) ? hr : E_NOINTERFACE;
+        protocol_ = nullptr;
+        return;
+    }
+    sink_ = ComPtr<TSink>(new TSink(weak_from_this()));
+    ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags));
+    const std::u16string text(url);
+    status_ = S_OK;
+    hr = Guarded([&] { return protocol_->Start(text.c_str(), sink_.Get(), bindInfo.Get(), 0, 0); });
+    started_ = true;
+    if (hr == S_FALSE) {
+        status_ = INET_E_RESOURCE_NOT_FOUND;
+    } else if (FAILED(hr) && hr != E_PENDING && SUCCEEDED(status_)) {
+        status_ = hr;
+    }
+    if (FAILED(status_)) {
+        Close();
+    }
+}
+
+TNameSpaceRequest::~TNameSpaceRequest() {
+    Close();
+}
+
+void TNameSpaceRequest::Notify() {
+    // Notifications raised inside Start are read by the caller from the state afterwards.
+    if (started_ && onNotify_) {
+        onNotify_();
+    }
+}
+
+void TNameSpaceRequest::Continue(const PROTOCOLDATA& data) {
+    if (protocol_) {
+        PROTOCOLDATA copy = data;
+        Guarded([&] { return protocol_->Continue(&copy); });
+    }
+}
+
+HRESULT TNameSpaceRequest::Read(void* buffer, ULONG cb, ULONG* read) {
+    if (read) {
+        *read = 0;
+    }
+    if (FAILED(status_)) {
+        return status_;
+    }
+    if (ended_) {
+        return S_FALSE;
+    }
+    if (!protocol_ || !buffer || !read) {
+        return E_UNEXPECTED;
+    }
+    ULONG n = 0;
+    const HRESULT hr = Guarded([&] { return protocol_->Read(buffer, cb, &n); });
+    if (n > cb) {
+        status_ = INET_E_DOWNLOAD_FAILURE;
+        return status_;
+    }
+    if (FAILED(status_)) {
+        // The protocol reported a failure while reading.
+        return status_;
+    }
+    if (hr == E_PENDING) {
+        if (n > 0) {
+            *read = n;
+            return S_OK;
+        }
+        return E_PENDING;
+    }
+    if (FAILED(hr)) {
+        status_ = hr;
+        return status_;
+    }
+    *read = n;
+    if (hr == S_FALSE) {
+        ended_ = true;
+        return n > 0 ? S_OK : S_FALSE;
+    }
+    if (n == 0 && cb > 0) {
+        // A protocol that answers "more" with nothing is treated as waiting for more.
+        return E_PENDING;
+    }
+    return S_OK;
+}
+
+void TNameSpaceRequest::Close() {
+    if (protocol_) {
+        ComPtr<IInternetProtocol> protocol = std::move(protocol_);
+        Guarded([&] { return protocol->Terminate(0); });
+    }
+    onNotify_ = nullptr;
+}
+
+void SetRequestDispatcher(TRequestDispatcher dispatcher) {
+    std::lock_guard lock(SessionState().Mutex);
+    SessionState().Dispatcher = std::move(dispatcher);
+}
+
+void SetNameSpaceMirror(TNameSpaceMirror mirror) {
+    std::function<void(const TNameSpaceMirror&)> listener;
+    {
+        std::lock_guard lock(SessionState().Mutex);
+        SessionState().Mirror = mirror;
+        listener = SessionState().MirrorListener;
+    }
+    if (listener) {
+        try {
+            listener(mirror);
+        } catch (...) {
+            // The browser keeps its previous mirror; the setting itself is made.
+        }
+    }
+}
+
+TNameSpaceMirror NameSpaceMirror() {
+    std::lock_guard lock(SessionState().Mutex);
+    return SessionState().Mirror;
+}
+
+void SetNameSpaceMirrorListener(std::function<void(const TNameSpaceMirror&)> listener) {
+    std::lock_guard lock(SessionState().Mutex);
+    SessionState().MirrorListener = std::move(listener);
+}
+
+void SetSessionStorageKey(std::string key) {
+    std::lock_guard lock(SessionState().Mutex);
+    SessionState().StorageKey = std::move(key);
+}
+
+std::string SessionStorageKey() {
+    std::lock_guard lock(SessionState().Mutex);
+    return SessionState().StorageKey;
+}
 
 HRESULT CoInternetGetSession(DWORD dwSessionMode, IInternetSession** ppIInternetSession,
                              DWORD dwReserved) {

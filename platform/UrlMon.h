@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ComObj.h"
 
@@ -191,6 +194,86 @@ bool IsNameSpaceRegistered(std::string_view scheme);
 // INET_E_DATA_NOT_AVAILABLE when Start succeeds but no data was ever reported, so that a broken
 // handler never looks like an empty page.
 TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags = 0);
+
+// Brings a call to the thread that drives requests. Protocols that work on other threads
+// announce progress through their sink's Switch; the call that follows (the protocol's
+// Continue) must run where the request runs. The toolkit's layer sets its main loop here; tests
+// queue the calls and run them. Without a dispatcher the call runs at once where it was made.
+using TRequestDispatcher = std::function<void(std::function<void()>)>;
+void SetRequestDispatcher(TRequestDispatcher dispatcher);
+
+// One request of a registered scheme driven as a streaming consumer drives it: Start with
+// BINDF_ASYNCHRONOUS | BINDF_PULLDATA, the data pulled with Read whenever the consumer wants
+// more, and notifications that a protocol raises on other threads brought back through Switch
+// and Continue. Everything but Switch happens on the driving thread. Close (or the last
+// holder letting go) ends the request with Terminate.
+class TNameSpaceRequest : public std::enable_shared_from_this<TNameSpaceRequest> {
+public:
+    // Called on the driving thread after each data or result notification that follows Start.
+    using TNotify = std::function<void()>;
+
+    // Never throws. Status() tells how the start went.
+    static std::shared_ptr<TNameSpaceRequest> Start(std::u16string_view url, TNotify onNotify,
+                                                    DWORD bindFlags = BINDF_ASYNCHRONOUS |
+                                                                      BINDF_PULLDATA);
+    ~TNameSpaceRequest();
+    TNameSpaceRequest(const TNameSpaceRequest&) = delete;
+    TNameSpaceRequest& operator=(const TNameSpaceRequest&) = delete;
+
+    // S_OK while the request stands; otherwise its failure, with the codes of
+    // RunNameSpaceRequest (INET_E_RESOURCE_NOT_FOUND, INET_E_UNKNOWN_PROTOCOL, the handler's
+    // own failure).
+    HRESULT Status() const { return status_; }
+    // The protocol has reported data (so Size and ContentType are known) or its result.
+    bool HasData() const { return dataReported_; }
+    bool Finished() const { return resultReported_; }
+    // The size the protocol announced, or -1 when it did not say.
+    std::int64_t Size() const { return size_; }
+    // The type the protocol reported, empty when it left it to the consumer.
+    const std::string& ContentType() const { return contentType_; }
+    // S_OK with at least one byte, S_FALSE at the end (0 bytes), E_PENDING when more will come
+    // after the next notification, or the request's failure.
+    HRESULT Read(void* buffer, ULONG cb, ULONG* read);
+    // Terminates the request and lets the protocol go; later calls find it closed.
+    void Close();
+
+private:
+    class TSink;
+    TNameSpaceRequest() = default;
+    void Begin(std::u16string_view url, DWORD bindFlags);
+    void Continue(const PROTOCOLDATA& data);
+    void Notify();
+
+    ComPtr<IInternetProtocol> protocol_;
+    ComPtr<TSink> sink_;
+    TNotify onNotify_;
+    HRESULT status_ = E_FAIL;
+    bool started_ = false;
+    bool dataReported_ = false;
+    bool resultReported_ = false;
+    bool ended_ = false;
+    std::int64_t size_ = -1;
+    std::string contentType_;
+};
+
+// A plain-HTTP mirror of a scheme's content root on the loopback interface, for the browser's
+// parts that cannot read a registered scheme (its media player) or read it slowly (bulk
+// data). Root is the content root ("kiva://bundle/"), Address the mirror's base URL with its
+// private prefix, BulkPaths the lower-cased, decoded paths below the root that are large
+// enough to be fetched from the mirror. An empty Address means no mirror.
+struct TNameSpaceMirror {
+    std::string Root;
+    std::string Address;
+    std::vector<std::string> BulkPaths;
+};
+void SetNameSpaceMirror(TNameSpaceMirror mirror);
+TNameSpaceMirror NameSpaceMirror();
+void SetNameSpaceMirrorListener(std::function<void(const TNameSpaceMirror&)> listener);
+
+// The name of the session's private storage (web data kept for the pages of one archive),
+// set before the first page loads; empty means nothing is kept beyond the process.
+void SetSessionStorageKey(std::string key);
+std::string SessionStorageKey();
 
 // The user agent set through UrlMkSetSessionOption (empty: the platform's own) and a hook
 // called whenever it changes. The text is valid UTF-8 without control characters.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 
 #include "ComServer.h"
@@ -24,6 +25,7 @@ namespace {
 // The process-wide state of the handler's unit.
 struct THandlerUnit {
     std::unique_ptr<TStringList> Log;
+    std::size_t LogBytes = 0;
     std::unique_ptr<TStringList> TempFiles;
     // The private folder of the temporary files, created with the first of them.
     std::string TempFolder;
@@ -50,20 +52,34 @@ const TStringList& EmptyList() {
     return empty;
 }
 
-void Trace(const std::string& line) {
-    auto& log = Unit().Log;
-    if (!log) {
+void Trace(std::string line) {
+    auto& u = Unit();
+    if (!u.Log) {
         return;
     }
-    log->Add(line);
-    if (log->Count() >= 2 * kHandlerLogLimit) {
-        auto kept = std::make_unique<TStringList>();
-        const auto& items = log->Items();
-        for (std::size_t i = items.size() - kHandlerLogLimit; i < items.size(); ++i) {
-            kept->Add(items[i]);
-        }
-        log = std::move(kept);
+    if (line.size() > kHandlerLogLineLimit) {
+        line.resize(kHandlerLogLineLimit - 3);
+        line += "...";
     }
+    u.LogBytes += line.size();
+    u.Log->Add(std::move(line));
+    if (u.Log->Count() < 2 * kHandlerLogLimit && u.LogBytes <= kHandlerLogByteLimit) {
+        return;
+    }
+    // Cut back to the newest lines that fill half the room, so that trimming stays rare.
+    const auto& items = u.Log->Items();
+    std::size_t first = items.size();
+    std::size_t bytes = 0;
+    while (first > 0 && items.size() - first < static_cast<std::size_t>(kHandlerLogLimit) &&
+           bytes + items[first - 1].size() <= kHandlerLogByteLimit / 2) {
+        bytes += items[--first].size();
+    }
+    auto kept = std::make_unique<TStringList>();
+    for (std::size_t i = first; i < items.size(); ++i) {
+        kept->Add(items[i]);
+    }
+    u.Log = std::move(kept);
+    u.LogBytes = bytes;
 }
 
 // The file-name part of an entry name made safe as one name in a folder: no separators or
@@ -91,7 +107,13 @@ std::string SafeFileName(std::string name) {
     return name;
 }
 
+std::mutex& TempFolderMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 std::string EnsureTempFolder() {
+    std::lock_guard lock(TempFolderMutex());
     auto& u = Unit();
     if (u.TempFolder.empty()) {
         std::string pattern = SystemTempDir() + "kivabook-XXXXXX";
@@ -235,6 +257,59 @@ std::string EntryNameFromUrl(std::string_view url) {
     return name;
 }
 
+namespace {
+
+// The index of name, or of its Windows-1252 form; name becomes the form that was found.
+int IndexWithFallback(const TZLBArc2& archive, std::string& name) {
+    int index = archive.IndexOfFile(name);
+    if (index < 0) {
+        std::optional<std::string> cp1252 = Utf8ToCp1252(name);
+        if (cp1252 && *cp1252 != name) {
+            index = archive.IndexOfFile(*cp1252);
+            if (index >= 0) {
+                name = std::move(*cp1252);
+            }
+        }
+    }
+    return index;
+}
+
+} // namespace
+
+TUrlEntry FindUrlEntry(const TZLBArc2& archive, std::string_view url) {
+    TUrlEntry found;
+    found.Name = EntryNameFromUrl(url);
+    found.Index = IndexWithFallback(archive, found.Name);
+    const std::size_t hash = url.find('#');
+    if (found.Index < 0 && hash != std::string_view::npos) {
+        std::string name = EntryNameFromUrl(url.substr(0, hash));
+        const int index = IndexWithFallback(archive, name);
+        if (index >= 0) {
+            found = TUrlEntry{index, std::move(name)};
+        }
+    }
+    return found;
+}
+
+std::string ContentTypeOfEntry(std::string_view entryName) {
+    static const struct {
+        const char* Extension;
+        const char* Type;
+    } kTypes[] = {
+        {".webm", "video/webm"}, {".mp4", "video/mp4"},   {".m4v", "video/mp4"},
+        {".ogv", "video/ogg"},   {".ogg", "audio/ogg"},   {".oga", "audio/ogg"},
+        {".opus", "audio/ogg"},  {".mp3", "audio/mpeg"},  {".m4a", "audio/mp4"},
+        {".wav", "audio/wav"},   {".flac", "audio/flac"}, {".wasm", "application/wasm"},
+    };
+    const std::string ext = AnsiLowerCaseAscii(ExtractFileExt(entryName));
+    for (const auto& t : kTypes) {
+        if (ext == t.Extension) {
+            return t.Type;
+        }
+    }
+    return std::string();
+}
+
 std::string SystemTempDir() {
     std::string dir = "/tmp";
     for (const char* var : {"TMPDIR", "TMP", "TEMP"}) {
@@ -281,6 +356,8 @@ void OurNSHandlerInit() {
 }
 
 void THandlerUnit::Finalize() {
+    // Extractions still running write into the folder; they end first.
+    TEntryFiles::CloseAll();
     if (TempFiles) {
         for (const std::string& path : TempFiles->Items()) {
             ::unlink(path.c_str());
@@ -294,6 +371,7 @@ void THandlerUnit::Finalize() {
     FileOfEntry.clear();
     UsedPaths.clear();
     Log.reset();
+    LogBytes = 0;
     TempFiles.reset();
 }
 
@@ -312,13 +390,21 @@ const TStringList& TempFileList() {
     return Unit().TempFiles ? *Unit().TempFiles : EmptyList();
 }
 std::string HandlerTempFolder() {
+    std::lock_guard lock(TempFolderMutex());
     return Unit().TempFolder;
+}
+
+std::string HandlerTempFolderCreated() {
+    return EnsureTempFolder();
 }
 
 // ---- TOurNSHandler
 
 TOurNSHandler::TOurNSHandler() = default;
-TOurNSHandler::~TOurNSHandler() = default;
+
+TOurNSHandler::~TOurNSHandler() {
+    StopStreaming();
+}
 
 bool TOurNSHandler::GetInterface(REFIID iid, void** object) {
     // The listed interfaces answer for themselves; the protocol also answers for its base.
@@ -344,7 +430,7 @@ HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
     // result, and no half-made data is ever handed out.
     try {
         Trace("Failed: " + message);
-        FExtractStream.reset();
+        StopStreaming();
         FDataWriter.reset();
         FData.Reset();
         FSize = 0;
@@ -360,6 +446,7 @@ HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
 HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
                                     IInternetBindInfo* pOIBindInfo) {
     FNeedFile = false;
+    FAsync = false;
     if (!szUrl || !pOIProtSink) {
         return E_INVALIDARG;
     }
@@ -372,9 +459,9 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
         static_assert(sizeof(bindInfo) >= kBindInfoSize);
         bindInfo.Info.cbSize = kBindInfoSize;
         DWORD grfBINDF = 0;
-        if (pOIBindInfo->GetBindInfo(&grfBINDF, &bindInfo.Info) == S_OK &&
-            (grfBINDF & BINDF_NEEDFILE) != 0) {
-            FNeedFile = true;
+        if (pOIBindInfo->GetBindInfo(&grfBINDF, &bindInfo.Info) == S_OK) {
+            FNeedFile = (grfBINDF & BINDF_NEEDFILE) != 0;
+            FAsync = (grfBINDF & BINDF_ASYNCHRONOUS) != 0;
         }
     }
     const std::string url = WideToAnsi(WideView(szUrl));
@@ -389,6 +476,11 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
     if (!LoadEntry(FUrl)) {
         return S_FALSE;
     }
+    if (FFile) {
+        FListener = FFile->AddListener([this] { EntryProgressed(); });
+        ReportStreamed(true);
+        return S_OK;
+    }
     if (FNeedFile) {
         std::u16string path = AnsiToWide(SaveEntryToTempFile(FUrl));
         if (path.size() > 1023) {
@@ -401,6 +493,7 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
                           BSCF_DATAFULLYAVAILABLE,
                       size, size);
     FSink->ReportResult(S_OK, 200, nullptr);
+    FResultReported = true;
     return S_OK;
 }
 
@@ -411,24 +504,45 @@ bool TOurNSHandler::LoadEntry(const std::string& url) {
     if (!arc) {
         throw Exception("No archive is currently open");
     }
-    if (arc->IndexOfFile(name) < 0) {
+    const TUrlEntry found = FindUrlEntry(*arc, url);
+    if (found.Index < 0) {
         Trace("Not found : " + name);
         FSize = 0;
         return false;
     }
     Trace("Send data for: " + name);
-    FExtractStream = std::make_unique<TMemoryStream>();
-    arc->ExtractToStream(*FExtractStream, name);
+    const TArchiveEntry entry = arc->GetFileEntry(found.Index);
+    const std::string type = ContentTypeOfEntry(found.Name);
+    if (!type.empty()) {
+        FSink->ReportProgress(BINDSTATUS_MIMETYPEAVAILABLE, AnsiToWide(type).c_str());
+    }
 
     FDataWriter.reset();
     FData.Reset();
+    FPosition = 0;
+    // A large entry for a caller that pulls asynchronously inflates in the background, so
+    // the browser's thread never waits for it and it is never held in memory whole.
+    // Encrypted entries need the window's decryption handler and stay on this thread.
+    const bool plain = entry.Method == emCompressed || entry.Method == emStored;
+    if (FAsync && !FNeedFile && plain && entry.UncompressedSize >= kStreamedEntryMinSize) {
+        FFile = TEntryFiles::Open(*arc, found.Index);
+        FSize = entry.UncompressedSize;
+        return true;
+    }
+
     const HRESULT hr = CreateStreamOnHGlobal(nullptr, TRUE, FData.ReleaseAndGetAddressOf());
     if (FAILED(hr) || !FData) {
         throw Exception("Out of memory");
     }
     FDataWriter = std::make_unique<TOleStream>(FData.Get());
-    FDataWriter->CopyFrom(*FExtractStream, 0);
-    FExtractStream.reset();
+    // The entry inflates straight into the data stream, sized once up front, so that serving
+    // it costs its size once rather than twice.
+    constexpr std::int64_t kMaxPresize = std::int64_t(256) << 20;
+    if (entry.UncompressedSize > 0 && entry.UncompressedSize <= kMaxPresize) {
+        FDataWriter->SetSize(entry.UncompressedSize);
+    }
+    arc->ExtractToStream(*FDataWriter, found.Name);
+    FDataWriter->SetSize(FDataWriter->Position());
 
     ULARGE_INTEGER end = 0;
     FData->Seek(0, STREAM_SEEK_END, &end);
@@ -438,15 +552,54 @@ bool TOurNSHandler::LoadEntry(const std::string& url) {
     return true;
 }
 
+void TOurNSHandler::EntryProgressed() {
+    // Called on the extraction's thread: only the platform's Switch may be used here, which
+    // brings the Continue to the thread the request runs on.
+    const TEntryFile::TProgress p = FFile->Progress();
+    if (FWaiting.exchange(false) || p.Done) {
+        FSink->Switch(&FSwitchData);
+    }
+}
+
+void TOurNSHandler::ReportStreamed(bool first) {
+    if (!FFile || !FSink || FResultReported) {
+        return;
+    }
+    const TEntryFile::TProgress p = FFile->Progress();
+    if (p.Failed) {
+        FResultReported = true;
+        FSink->ReportResult(kEntryFailure, 0, AnsiToWide(FFile->Error()).c_str());
+        return;
+    }
+    DWORD flags = first ? BSCF_FIRSTDATANOTIFICATION : BSCF_INTERMEDIATEDATANOTIFICATION;
+    if (p.Done) {
+        FSize = p.Available;
+        flags |= BSCF_LASTDATANOTIFICATION | BSCF_DATAFULLYAVAILABLE;
+    }
+    FSink->ReportData(flags, static_cast<ULONG>(p.Available), static_cast<ULONG>(FSize));
+    if (p.Done) {
+        FResultReported = true;
+        FSink->ReportResult(S_OK, 200, nullptr);
+    }
+}
+
+void TOurNSHandler::StopStreaming() {
+    if (FFile) {
+        FFile->RemoveListener(FListener);
+        FFile.reset();
+    }
+}
+
 std::string TOurNSHandler::SaveEntryToTempFile(const std::string& url) {
-    const std::string name = EntryNameFromUrl(url);
     TZLBArc2* arc = HandlerArchive();
     if (!arc) {
         throw Exception("No archive is currently open");
     }
-    if (arc->IndexOfFile(name) < 0) {
+    const TUrlEntry found = FindUrlEntry(*arc, url);
+    if (found.Index < 0) {
         return std::string();
     }
+    const std::string& name = found.Name;
     auto& u = Unit();
     if (!u.TempFiles) {
         throw Exception("The protocol handler is not initialised");
@@ -468,6 +621,10 @@ std::string TOurNSHandler::SaveEntryToTempFile(const std::string& url) {
 }
 
 HRESULT TOurNSHandler::Continue(PROTOCOLDATA* /*pProtocolData*/) {
+    try {
+        ReportStreamed(false);
+    } catch (...) {
+    }
     return S_OK;
 }
 
@@ -477,6 +634,8 @@ HRESULT TOurNSHandler::Abort(HRESULT /*hrReason*/, DWORD /*dwOptions*/) {
 
 HRESULT TOurNSHandler::Terminate(DWORD /*dwOptions*/) {
     try {
+        // No notification may reach the sink once it is let go.
+        StopStreaming();
         FDataWriter.reset();
         FSink.Reset();
     } catch (...) {
@@ -500,6 +659,25 @@ HRESULT TOurNSHandler::Read(void* pv, ULONG cb, ULONG* pcbRead) {
         return E_INVALIDARG;
     }
     try {
+        if (FFile) {
+            // Armed before looking, so bytes that land meanwhile still bring a Continue.
+            FWaiting = true;
+            const TEntryFile::TProgress p = FFile->Progress();
+            if (FPosition < p.Available) {
+                FWaiting = false;
+                const std::int64_t n = FFile->ReadAvailable(FPosition, pv, cb);
+                FPosition += n;
+                if (pcbRead) {
+                    *pcbRead = static_cast<ULONG>(n);
+                }
+                return S_OK;
+            }
+            if (p.Done) {
+                FWaiting = false;
+                return p.Failed ? kEntryFailure : S_FALSE;
+            }
+            return E_PENDING;
+        }
         if (FPosition < FSize && FData) {
             ULONG n = 0;
             FData->Read(pv, cb, &n);

@@ -7,6 +7,7 @@
 
 #include "Classes.h"
 #include "ComObj.h"
+#include "EntryFiles.h"
 #include "ObjIdl.h"
 #include "UrlMon.h"
 
@@ -54,23 +55,56 @@ protected:
 
 private:
     bool LoadEntry(const std::string& url);
+    // Entries served while they inflate in the background: the notifications of progress,
+    // brought to the platform's thread through the sink's Switch, and what they report.
+    void EntryProgressed();
+    void ReportStreamed(bool first);
+    void StopStreaming();
     std::string SaveEntryToTempFile(const std::string& url);
     HRESULT StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
                          IInternetBindInfo* pOIBindInfo);
 
     bool FNeedFile = false;
     std::string FUrl;
-    std::unique_ptr<TMemoryStream> FExtractStream;
     std::int64_t FPosition = 0;
     std::int64_t FSize = 0;
     ComPtr<IInternetProtocolSink> FSink;
     ComPtr<IStream> FData;
     std::unique_ptr<TOleStream> FDataWriter;
+
+    // The caller pulls data asynchronously (BINDF_ASYNCHRONOUS): large entries are then
+    // streamed from an entry file instead of being extracted inside Start.
+    bool FAsync = false;
+    std::shared_ptr<TEntryFile> FFile;
+    int FListener = 0;
+    // A Read found no bytes yet; the next arrival asks the platform for a Continue.
+    std::atomic<bool> FWaiting{false};
+    bool FResultReported = false;
+    PROTOCOLDATA FSwitchData;
 };
 
 // The failure that Start answers (and reports to the sink) when the entry exists but cannot be
 // delivered: damaged data, no open archive, or a temporary file that cannot be written.
 inline constexpr HRESULT kEntryFailure = INET_E_DOWNLOAD_FAILURE;
+
+// Entries of at least this size are streamed to callers that pull data asynchronously.
+inline constexpr std::int64_t kStreamedEntryMinSize = std::int64_t(1) << 20;
+
+// The entry of a content URL and the name it was found under, or Index -1 with the URL's own
+// name.
+struct TUrlEntry {
+    int Index = -1;
+    std::string Name;
+};
+// Finds the entry a content URL names. The whole decoded text comes first, so an entry whose
+// name really holds "#" still wins; then the text without the URL's fragment, which never
+// names a resource. A name not found as UTF-8 is tried again in Windows-1252, in which
+// archives made on the original platform store their names.
+TUrlEntry FindUrlEntry(const TZLBArc2& archive, std::string_view url);
+
+// The content type of entries that the browser cannot recognise from their bytes (media, and
+// WebAssembly, which must be declared); empty for everything else, which the browser sniffs.
+std::string ContentTypeOfEntry(std::string_view entryName);
 
 // The entry name of a content URL: the root's 14 characters dropped (whatever their case), the
 // escapes decoded, "/" turned into "\", and everything from the first "?" cut off.
@@ -103,13 +137,19 @@ public:
 };
 
 TComObjectFactory* OurNSHandlerFactory();
-// The trace of the requests, oldest first. Only the newest kHandlerLogLimit lines are kept, so
-// a long session does not grow without end. Empty outside Init and Final.
+// The trace of the requests, oldest first. Only the newest lines are kept, at most
+// kHandlerLogLimit of them and about kHandlerLogByteLimit bytes, each cut to
+// kHandlerLogLineLimit bytes, so a long session with long URLs does not grow without end.
+// Empty outside Init and Final.
 inline constexpr int kHandlerLogLimit = 10000;
+inline constexpr std::size_t kHandlerLogByteLimit = 1 << 20;
+inline constexpr std::size_t kHandlerLogLineLimit = 1024;
 const TStringList& HandlerLog();
 // The temporary files written for requests that need a file, in the order they were written.
 const TStringList& TempFileList();
 // The process's private folder for those files (mode 0700), or empty until the first one.
 std::string HandlerTempFolder();
+// The same folder, created when it does not exist yet. Safe on any thread.
+std::string HandlerTempFolderCreated();
 
 } // namespace kiva

@@ -150,7 +150,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ServedCase{u"kiva://bundle/DOCS/A%20B.HTML", "spaced"},
                       ServedCase{u"kiva://bundle/a+b.html", "plus"},
                       ServedCase{u"kiva://bundle/a%2Bb.html", "escaped plus"},
+                      // An entry whose name really holds "#" wins; otherwise the fragment goes.
                       ServedCase{u"kiva://bundle/page.html#top", "fragment"},
+                      ServedCase{u"kiva://bundle/index.html#part",
+                                 "<html><title>Index</title></html>"},
+                      ServedCase{u"kiva://bundle/docs/a%20b.html?q=1#x", "spaced"},
+                      ServedCase{u"kiva://bundle/ten.bin#a#b", "0123456789"},
+                      // A UTF-8 name finds the entry stored in Windows-1252, as do its bytes.
+                      ServedCase{u"kiva://bundle/caf%C3%A9.html", "cp1252 page"},
+                      ServedCase{u"kiva://bundle/CAF%C3%A9.html#top", "cp1252 page"},
+                      ServedCase{u"kiva://bundle/caf%E9.html", "cp1252 page"},
                       ServedCase{u"kiva://bundle/media/clip.swf", "first clip"}));
 
 TEST_F(HandlerTest, MissingEntriesAnswerSFalseWithoutNotifications) {
@@ -394,6 +403,38 @@ TEST_F(HandlerTest, TheTraceKeepsOnlyItsNewestLines) {
     EXPECT_GE(lines.size(), static_cast<std::size_t>(kHandlerLogLimit));
     EXPECT_EQ(lines.back(),
               "Default handler for: kiva://other/" + std::to_string(kHandlerLogLimit - 1));
+}
+
+TEST_F(HandlerTest, TheTraceStaysWithinItsBytesWhateverTheUrls) {
+    const std::u16string query(200000, u'q');
+    for (int i = 0; i < 50; ++i) {
+        StartOn(u"kiva://other/" + AnsiToWide(std::to_string(i)) + u"?" + query);
+    }
+    std::size_t bytes = 0;
+    for (const std::string& line : LogLines()) {
+        EXPECT_LE(line.size(), kHandlerLogLineLimit);
+        bytes += line.size();
+    }
+    EXPECT_LE(bytes, kHandlerLogByteLimit);
+    EXPECT_EQ(LogLines().back().substr(0, 23), "Default handler for: ki");
+}
+
+TEST_F(HandlerTest, MediaEntriesAnnounceTheirTypeOthersLeaveItToTheBrowser) {
+    ASSERT_EQ(StartOn(u"kiva://bundle/media/tone.webm"), S_OK);
+    EXPECT_EQ(sink->Calls.front(), "progress 13 video/webm");
+    ASSERT_EQ(StartOn(u"kiva://bundle/ten.bin"), S_OK);
+    EXPECT_EQ(sink->Calls, (Lines{"data 13 10 10", kServed}));
+    const std::pair<const char*, const char*> types[] = {{"a\\b.MP4", "video/mp4"},
+                                                         {"x.wav", "audio/wav"},
+                                                         {"x.ogg", "audio/ogg"},
+                                                         {"x.mp3", "audio/mpeg"},
+                                                         {"m.wasm", "application/wasm"},
+                                                         {"x.html", ""},
+                                                         {"wasm", ""},
+                                                         {"x.webm\\y", ""}};
+    for (const auto& [name, type] : types) {
+        EXPECT_EQ(ContentTypeOfEntry(name), type) << name;
+    }
 }
 
 TEST_F(HandlerTest, TheFactoryMakesOneCountedHandlerPerRequest) {

@@ -1,0 +1,310 @@
+#include "EntryFiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "OurNSHandler.h"
+#include "SysUtils.h"
+#include "ZLIBArchive2.h"
+
+namespace kiva {
+
+namespace {
+
+// Bytes are published in steps of this size, so readers wake a few thousand times for a large
+// entry rather than once per inflated chunk.
+constexpr std::int64_t kPublishStep = 256 * 1024;
+
+struct TRegistry {
+    std::mutex Mutex;
+    // By archive file, data start and entry index.
+    std::map<std::string, std::shared_ptr<TEntryFile>> Files;
+};
+
+TRegistry& Registry() {
+    static TRegistry* registry = new TRegistry;
+    return *registry;
+}
+
+std::string KeyOf(const TZLBArc2& archive, int index) {
+    return archive.ArchiveFileName() + '\n' + std::to_string(archive.BaseOffset()) + '\n' +
+           std::to_string(index);
+}
+
+} // namespace
+
+// The stream the reader inflates into: the bytes go to the file in large writes and are
+// published as they land. The reader may read its output back for the CRC check.
+class TEntryFile::TSink final : public TStream {
+public:
+    explicit TSink(TEntryFile& file) : file_(file) { buffer_.reserve(kPublishStep); }
+
+    std::int64_t Write(const void* data, std::int64_t count) override {
+        if (file_.stop_.load(std::memory_order_relaxed)) {
+            throw Exception("The extraction was stopped");
+        }
+        const auto* p = static_cast<const std::uint8_t*>(data);
+        std::int64_t left = count;
+        while (left > 0) {
+            const std::int64_t room = kPublishStep - static_cast<std::int64_t>(buffer_.size());
+            const std::int64_t n = std::min(left, room);
+            buffer_.insert(buffer_.end(), p, p + n);
+            p += n;
+            left -= n;
+            if (static_cast<std::int64_t>(buffer_.size()) == kPublishStep) {
+                Flush();
+            }
+        }
+        return count;
+    }
+
+    std::int64_t Read(void* data, std::int64_t count) override {
+        Flush();
+        std::int64_t done = 0;
+        auto* p = static_cast<std::uint8_t*>(data);
+        while (done < count) {
+            const ssize_t n = ::pread(file_.fd_, p + done, static_cast<std::size_t>(count - done),
+                                      position_ + done);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
+            done += n;
+        }
+        position_ += done;
+        return done;
+    }
+
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        Flush();
+        switch (origin) {
+        case TSeekOrigin::soBeginning:
+            position_ = offset;
+            break;
+        case TSeekOrigin::soCurrent:
+            position_ += offset;
+            break;
+        case TSeekOrigin::soEnd:
+            position_ = written_ + offset;
+            break;
+        }
+        return position_;
+    }
+
+    void SetSize(std::int64_t) override { throw EWriteError(); }
+
+    // Writes what is buffered and tells the readers.
+    void Flush() {
+        const auto* p = buffer_.data();
+        std::size_t left = buffer_.size();
+        while (left > 0) {
+            const ssize_t n = ::pwrite(file_.fd_, p, left, written_);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                throw EWriteError();
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+            written_ += n;
+        }
+        if (!buffer_.empty()) {
+            buffer_.clear();
+            position_ = written_;
+            file_.Publish(written_, false, std::string());
+        }
+    }
+
+    std::int64_t Written() const { return written_; }
+
+private:
+    TEntryFile& file_;
+    std::vector<std::uint8_t> buffer_;
+    std::int64_t written_ = 0;
+    std::int64_t position_ = 0;
+};
+
+TEntryFile::TEntryFile(std::string name, std::int64_t expectedSize, std::string path, int fd,
+                       std::int64_t base)
+    : name_(std::move(name)), expectedSize_(expectedSize), path_(std::move(path)), fd_(fd),
+      base_(base) {}
+
+TEntryFile::~TEntryFile() {
+    Stop();
+    ::close(fd_);
+}
+
+void TEntryFile::Stop() {
+    stop_ = true;
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void TEntryFile::Run(std::unique_ptr<TZLBArc2> reader, int index) noexcept {
+    std::string error;
+    std::int64_t size = 0;
+    try {
+        TSink sink(*this);
+        reader->ExtractIndexToStream(index, sink, nullptr);
+        sink.Flush();
+        size = sink.Written();
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "Unknown error";
+    }
+    Publish(size, true, error);
+}
+
+void TEntryFile::Publish(std::int64_t available, bool done, const std::string& error) {
+    {
+        std::lock_guard lock(mutex_);
+        if (done) {
+            progress_.Done = true;
+            progress_.Failed = !error.empty();
+            error_ = error;
+            if (!progress_.Failed) {
+                progress_.Available = available;
+            }
+        } else {
+            progress_.Available = available;
+        }
+    }
+    arrived_.notify_all();
+    std::lock_guard lock(listenerMutex_);
+    for (auto& [id, listener] : listeners_) {
+        try {
+            listener();
+        } catch (...) {
+            // A listener's failure is its own; the extraction and the other readers go on.
+        }
+    }
+}
+
+TEntryFile::TProgress TEntryFile::Progress() const {
+    std::lock_guard lock(mutex_);
+    return progress_;
+}
+
+std::string TEntryFile::Error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+std::int64_t TEntryFile::ReadAvailable(std::int64_t offset, void* buffer,
+                                       std::int64_t count) const {
+    const std::int64_t available = Progress().Available;
+    if (offset < 0 || count <= 0 || offset >= available) {
+        return 0;
+    }
+    const std::int64_t want = std::min(count, available - offset);
+    std::int64_t done = 0;
+    auto* p = static_cast<std::uint8_t*>(buffer);
+    while (done < want) {
+        const ssize_t n =
+            ::pread(fd_, p + done, static_cast<std::size_t>(want - done), base_ + offset + done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += n;
+    }
+    return done;
+}
+
+TEntryFile::TProgress TEntryFile::WaitFor(std::int64_t offset,
+                                          std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    arrived_.wait_for(lock, timeout,
+                      [&] { return progress_.Done || progress_.Available > offset; });
+    return progress_;
+}
+
+int TEntryFile::AddListener(TListener listener) {
+    std::lock_guard lock(listenerMutex_);
+    const int id = nextListener_++;
+    listeners_.emplace(id, std::move(listener));
+    return id;
+}
+
+void TEntryFile::RemoveListener(int id) {
+    std::lock_guard lock(listenerMutex_);
+    listeners_.erase(id);
+}
+
+std::shared_ptr<TEntryFile> TEntryFiles::Open(const TZLBArc2& archive, int index) {
+    const TArchiveEntry entry = archive.GetFileEntry(index);
+    const std::string key = KeyOf(archive, index);
+    auto& registry = Registry();
+    std::lock_guard lock(registry.Mutex);
+    const auto known = registry.Files.find(key);
+    if (known != registry.Files.end() && !known->second->Progress().Failed) {
+        return known->second;
+    }
+
+    // A stored entry is read in place when the archive really holds all of its bytes and
+    // nobody asked for its CRC to be checked first.
+    if (entry.Method == emStored && !archive.VerifyFileCRC && entry.UncompressedSize >= 0) {
+        const int fd = ::open(archive.ArchiveFileName().c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        const TArchiveOffset start = archive.AbsolutePosition(entry.DataOffset);
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && start >= 0 &&
+            entry.UncompressedSize <= st.st_size - start) {
+            std::shared_ptr<TEntryFile> file(
+                new TEntryFile(entry.FullName(), entry.UncompressedSize, std::string(), fd, start));
+            file->progress_ = TEntryFile::TProgress{entry.UncompressedSize, true, false};
+            registry.Files[key] = file;
+            return file;
+        }
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+
+    // The reader is set up here, on the thread that owns the archive's reader; the extraction
+    // thread then uses it alone.
+    auto reader = std::make_unique<TZLBArc2>(nullptr);
+    reader->OpenSameArchive(archive);
+    reader->VerifyFileCRC = archive.VerifyFileCRC;
+    reader->SavePaths = archive.SavePaths;
+
+    std::string path = HandlerTempFolderCreated() + "/entry-XXXXXX";
+    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw EFCreateError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
+    }
+    std::shared_ptr<TEntryFile> file(
+        new TEntryFile(entry.FullName(), entry.UncompressedSize, path, fd, 0));
+    file->worker_ = std::thread(&TEntryFile::Run, file.get(), std::move(reader), index);
+    registry.Files[key] = file;
+    return file;
+}
+
+void TEntryFiles::CloseAll() {
+    std::map<std::string, std::shared_ptr<TEntryFile>> files;
+    {
+        auto& registry = Registry();
+        std::lock_guard lock(registry.Mutex);
+        files.swap(registry.Files);
+    }
+    for (auto& [key, file] : files) {
+        file->Stop();
+        if (!file->Path().empty()) {
+            ::unlink(file->Path().c_str());
+        }
+    }
+}
+
+} // namespace kiva
