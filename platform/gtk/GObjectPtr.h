@@ -43,4 +43,9 @@ struct GBytesUnref {
 };
 using GBytesPtr = std::unique_ptr<GBytes, GBytesUnref>;
 
+struct GFree {
+    void operator()(gpointer p) const noexcept { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFree>;
+
 } // namespace kiva

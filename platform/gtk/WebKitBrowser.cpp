@@ -2,6 +2,7 @@
 #include "WebKitBrowser.h"
 
 #include "SysUtils.h"
+#include "UrlMon.h"
 #include "WebBrowser.h"
 #include "WebKitContext.h"
 
@@ -26,6 +27,152 @@ constexpr const char* kWindowCloseScript =
     "(function(){var m=window.webkit&&window.webkit.messageHandlers;"
     "var h=m&&m.kivaWindowClosing;if(!h)return;"
     "window.close=function(){h.postMessage('');};})();";
+
+// The browser's media player reads no registered scheme, so media elements of the archive's
+// pages are pointed at the session's loopback mirror of the content root; so are plain
+// fetches of large entries, which the scheme moves in small pieces. The page's own script
+// sees the same elements and calls; only their addresses change.
+constexpr const char* kMirrorScript = R"JS((function () {
+  'use strict';
+  var ROOT = @ROOT@, MIRROR = @MIRROR@, BULK = new Set(@BULK@);
+  var rootLower = ROOT.toLowerCase();
+  function absolute(value) {
+    try { return new URL(String(value), document.baseURI).href; } catch (e) { return null; }
+  }
+  function below(href) {
+    return href && href.slice(0, ROOT.length).toLowerCase() === rootLower ?
+        href.slice(ROOT.length) : null;
+  }
+  function mediaAddress(value) {
+    var rest = below(absolute(value));
+    return rest === null ? null : MIRROR + rest;
+  }
+  function bulkAddress(value) {
+    var rest = below(absolute(value));
+    if (rest === null) return null;
+    rest = rest.split('#')[0];
+    var path = rest.split('?')[0];
+    try { path = decodeURIComponent(path.replace(/\+/g, ' ')); } catch (e) { return null; }
+    path = path.replace(/\\/g, '/').replace(/[A-Z]/g, function (c) { return c.toLowerCase(); });
+    return BULK.has(path) ? MIRROR + rest : null;
+  }
+  var HTML = 'http://www.w3.org/1999/xhtml';
+  function isMedia(node) {
+    return node && node.nodeType === 1 && node.namespaceURI === HTML &&
+        (node.localName === 'video' || node.localName === 'audio' || node.localName === 'source');
+  }
+  var setAttribute = Element.prototype.setAttribute;
+  var getAttribute = Element.prototype.getAttribute;
+  function fix(element) {
+    var value = getAttribute.call(element, 'src');
+    var address = value === null ? null : mediaAddress(value);
+    if (address) setAttribute.call(element, 'src', address);
+  }
+  function scan(node) {
+    if (node.nodeType !== 1) return;
+    if (isMedia(node)) fix(node);
+    if (node.querySelectorAll) {
+      var list = node.querySelectorAll('video[src],audio[src],source[src]');
+      for (var i = 0; i < list.length; i++) if (isMedia(list[i])) fix(list[i]);
+    }
+  }
+  new MutationObserver(function (records) {
+    for (var i = 0; i < records.length; i++) {
+      var r = records[i];
+      if (r.type === 'attributes') {
+        if (isMedia(r.target)) fix(r.target);
+      } else {
+        for (var j = 0; j < r.addedNodes.length; j++) scan(r.addedNodes[j]);
+      }
+    }
+  }).observe(document, {childList: true, subtree: true, attributes: true, attributeFilter: ['src']});
+  function patchSrc(proto) {
+    var d = proto && Object.getOwnPropertyDescriptor(proto, 'src');
+    if (!d || !d.set) return;
+    Object.defineProperty(proto, 'src', {
+      configurable: true, enumerable: d.enumerable, get: d.get,
+      set: function (value) { d.set.call(this, mediaAddress(value) || value); }
+    });
+  }
+  patchSrc(window.HTMLMediaElement && HTMLMediaElement.prototype);
+  patchSrc(window.HTMLSourceElement && HTMLSourceElement.prototype);
+  Element.prototype.setAttribute = function (name, value) {
+    if (isMedia(this) && String(name).toLowerCase() === 'src') value = mediaAddress(value) || value;
+    return setAttribute.call(this, name, value);
+  };
+  var NativeAudio = window.Audio;
+  if (NativeAudio) {
+    var Audio = function Audio(src) {
+      return src === undefined ? new NativeAudio() : new NativeAudio(mediaAddress(src) || src);
+    };
+    Audio.prototype = NativeAudio.prototype;
+    window.Audio = Audio;
+  }
+  var nativeFetch = window.fetch;
+  if (nativeFetch) {
+    window.fetch = function (input, init) {
+      try {
+        var plain = !init || ((init.method === undefined || /^(GET|HEAD)$/i.test(init.method)) &&
+            init.headers === undefined && init.body === undefined);
+        if (plain && (typeof input === 'string' || input instanceof URL)) {
+          var address = bulkAddress(input);
+          if (address) return nativeFetch.call(this, address, init);
+        }
+      } catch (e) {}
+      return nativeFetch.apply(this, arguments);
+    };
+  }
+  var nativeOpen = XMLHttpRequest.prototype.open;
+  XMLHttpRequest.prototype.open = function (method, url) {
+    var args = Array.prototype.slice.call(arguments);
+    try {
+      if (/^(GET|HEAD)$/i.test(method)) {
+        var address = bulkAddress(url);
+        if (address) args[1] = address;
+      }
+    } catch (e) {}
+    return nativeOpen.apply(this, args);
+  };
+})();)JS";
+
+// A JavaScript string literal of a UTF-8 text.
+std::string JsString(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20 || c == '<') {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", b);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string ReplaceAll(std::string text, std::string_view marker, const std::string& value) {
+    for (std::size_t at = text.find(marker); at != std::string::npos;
+         at = text.find(marker, at + value.size())) {
+        text.replace(at, marker.size(), value);
+    }
+    return text;
+}
+
+std::string MirrorScript(const TNameSpaceMirror& mirror) {
+    std::string bulk = "[";
+    for (const std::string& path : mirror.BulkPaths) {
+        bulk += (bulk.size() > 1 ? "," : "") + JsString(path);
+    }
+    bulk += "]";
+    std::string script = kMirrorScript;
+    script = ReplaceAll(std::move(script), "@ROOT@", JsString(mirror.Root));
+    script = ReplaceAll(std::move(script), "@MIRROR@", JsString(mirror.Address));
+    return ReplaceAll(std::move(script), "@BULK@", bulk);
+}
 
 // Scroll bars stay hidden but the page still scrolls by keyboard and wheel.
 constexpr const char* kNoScrollBarsStyle =
@@ -82,7 +229,7 @@ public:
     HRESULT get_Application(IUnknown** application) override;
     HRESULT SetClientSite(IUnknown* site) override;
     HRESULT Advise(DWebBrowserEvents2* sink) override;
-    void* NativeWidget() override { return view_.get(); }
+    void* NativeWidget() override { return container_.get(); }
     HRESULT OnAmbientPropertyChange(DISPID dispId) override;
 
 protected:
@@ -90,6 +237,10 @@ protected:
 
 private:
     IUnknown* Self() { return static_cast<IWebBrowser2*>(this); }
+    // The view is made when the first page is asked for: by then the session knows whose
+    // storage the pages use, which the web context fixes for its whole life.
+    WebKitWebView* View();
+    void ApplyMirror(const TNameSpaceMirror& mirror);
     // Raises one event on the advised sink; the object stays alive through the handler even
     // when the handler lets the host go.
     void Fire(DISPID dispId, TWebBrowserEventParams& params);
@@ -112,7 +263,9 @@ private:
 
     std::shared_ptr<TWebKitContext> context_;
     GObjectPtr<WebKitUserContentManager> content_;
+    GObjectPtr<GtkWidget> container_;
     GObjectPtr<WebKitWebView> view_;
+    std::unique_ptr<WebKitUserScript, UserScriptUnref> mirrorScript_;
     ComPtr<IDocHostUIHandler> site_;
     ComPtr<DWebBrowserEvents2> sink_;
     // What the view's style sheets were made from; a view starts with none.
@@ -124,20 +277,28 @@ private:
 };
 
 TWebKitBrowser::TWebKitBrowser()
-    : context_(TWebKitContext::Instance()), content_(webkit_user_content_manager_new()) {
-    view_ = AdoptGObject(WEBKIT_WEB_VIEW(
-        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_->Context(), "settings",
-                     context_->Settings(), "user-content-manager", content_.get(), nullptr)));
-
+    : content_(webkit_user_content_manager_new()),
+      container_(AdoptGObject(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0))) {
     webkit_user_content_manager_register_script_message_handler(content_.get(),
                                                                 kWindowClosingHandler);
     std::unique_ptr<WebKitUserScript, UserScriptUnref> closeScript(
         webkit_user_script_new(kWindowCloseScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
     webkit_user_content_manager_add_script(content_.get(), closeScript.get());
-
     g_signal_connect(content_.get(), "script-message-received::kivaWindowClosing",
                      G_CALLBACK(OnWindowCloseMessage), this);
+    ApplyMirror(NameSpaceMirror());
+    SetNameSpaceMirrorListener([this](const TNameSpaceMirror& mirror) { ApplyMirror(mirror); });
+}
+
+WebKitWebView* TWebKitBrowser::View() {
+    if (view_) {
+        return view_.get();
+    }
+    context_ = TWebKitContext::Instance();
+    view_ = AdoptGObject(WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_->Context(), "settings",
+                     context_->Settings(), "user-content-manager", content_.get(), nullptr)));
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(OnDecidePolicy), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(OnLoadChanged), this);
     g_signal_connect(view_.get(), "load-failed", G_CALLBACK(OnLoadFailed), this);
@@ -146,12 +307,35 @@ TWebKitBrowser::TWebKitBrowser()
     g_signal_connect(view_.get(), "close", G_CALLBACK(OnClose), this);
     g_signal_connect(webkit_web_view_get_back_forward_list(view_.get()), "changed",
                      G_CALLBACK(OnBackForwardChanged), this);
+    gtk_box_pack_start(GTK_BOX(container_.get()), GTK_WIDGET(view_.get()), TRUE, TRUE, 0);
+    gtk_widget_show(GTK_WIDGET(view_.get()));
+    return view_.get();
+}
+
+void TWebKitBrowser::ApplyMirror(const TNameSpaceMirror& mirror) {
+    if (mirrorScript_) {
+        webkit_user_content_manager_remove_script(content_.get(), mirrorScript_.get());
+        mirrorScript_.reset();
+    }
+    if (mirror.Address.empty() || mirror.Root.empty()) {
+        return;
+    }
+    const std::string pattern = mirror.Root + "*";
+    const char* const allow[] = {pattern.c_str(), nullptr};
+    mirrorScript_.reset(
+        webkit_user_script_new(MirrorScript(mirror).c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, allow, nullptr));
+    webkit_user_content_manager_add_script(content_.get(), mirrorScript_.get());
 }
 
 TWebKitBrowser::~TWebKitBrowser() {
+    SetNameSpaceMirrorListener(nullptr);
     // The view may outlive this object inside its window; it must not call back into it.
-    g_signal_handlers_disconnect_by_data(webkit_web_view_get_back_forward_list(view_.get()), this);
-    g_signal_handlers_disconnect_by_data(view_.get(), this);
+    if (view_) {
+        g_signal_handlers_disconnect_by_data(webkit_web_view_get_back_forward_list(view_.get()),
+                                             this);
+        g_signal_handlers_disconnect_by_data(view_.get(), this);
+    }
     g_signal_handlers_disconnect_by_data(content_.get(), this);
     webkit_user_content_manager_unregister_script_message_handler(content_.get(),
                                                                   kWindowClosingHandler);
@@ -162,7 +346,7 @@ HRESULT TWebKitBrowser::Navigate(std::u16string_view url) {
         return E_INVALIDARG;
     }
     try {
-        webkit_web_view_load_uri(view_.get(), WideToAnsi(url).c_str());
+        webkit_web_view_load_uri(View(), WideToAnsi(url).c_str());
         return S_OK;
     } catch (...) {
         return E_FAIL;
@@ -170,7 +354,7 @@ HRESULT TWebKitBrowser::Navigate(std::u16string_view url) {
 }
 
 HRESULT TWebKitBrowser::GoBack() {
-    if (!webkit_web_view_can_go_back(view_.get())) {
+    if (!view_ || !webkit_web_view_can_go_back(view_.get())) {
         return E_FAIL;
     }
     webkit_web_view_go_back(view_.get());
@@ -178,7 +362,7 @@ HRESULT TWebKitBrowser::GoBack() {
 }
 
 HRESULT TWebKitBrowser::GoForward() {
-    if (!webkit_web_view_can_go_forward(view_.get())) {
+    if (!view_ || !webkit_web_view_can_go_forward(view_.get())) {
         return E_FAIL;
     }
     webkit_web_view_go_forward(view_.get());
@@ -186,13 +370,15 @@ HRESULT TWebKitBrowser::GoForward() {
 }
 
 HRESULT TWebKitBrowser::Stop() {
-    webkit_web_view_stop_loading(view_.get());
+    if (view_) {
+        webkit_web_view_stop_loading(view_.get());
+    }
     return S_OK;
 }
 
 HRESULT TWebKitBrowser::get_LocationURL(std::u16string& url) {
     try {
-        url = Wide(webkit_web_view_get_uri(view_.get()));
+        url = view_ ? Wide(webkit_web_view_get_uri(view_.get())) : std::u16string();
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;

@@ -2,7 +2,11 @@
 #include "WebKitContext.h"
 #include "UrlMon.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <set>
 #include <utility>
 
 namespace kiva {
@@ -21,15 +25,218 @@ void FinishWithError(WebKitURISchemeRequest* request, HRESULT result) {
     webkit_uri_scheme_request_finish_error(request, error.get());
 }
 
-void FinishWithData(WebKitURISchemeRequest* request, std::string data) {
-    // The body moves into the stream's bytes without a copy; the bytes free it.
-    auto* body = new std::string(std::move(data));
-    const auto size = static_cast<gint64>(body->size());
-    GBytesPtr bytes(g_bytes_new_with_free_func(
-        body->data(), body->size(), [](gpointer p) { delete static_cast<std::string*>(p); }, body));
-    GObjectPtr<GInputStream> stream(g_memory_input_stream_new_from_bytes(bytes.get()));
-    // No content type: the browser determines it from the data, as the original platform did.
-    webkit_uri_scheme_request_finish(request, stream.get(), size, nullptr);
+class TServedRequest;
+
+// The body of one response: an input stream that pulls the protocol's data as the browser
+// reads it. A read that finds nothing yet waits for the protocol's next notification, so a
+// large entry flows through while it inflates elsewhere, and nothing holds it whole.
+struct KivaProtocolStream {
+    GInputStream parent;
+    std::shared_ptr<TServedRequest>* served;
+};
+struct KivaProtocolStreamClass {
+    GInputStreamClass parent;
+};
+
+GType kiva_protocol_stream_get_type();
+
+// One request of the scheme from the browser's call to its end, which is the browser
+// closing (or dropping) the body stream.
+class TServedRequest : public std::enable_shared_from_this<TServedRequest> {
+public:
+    explicit TServedRequest(WebKitURISchemeRequest* request)
+        : request_(WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request))) {}
+
+    void Start() {
+        std::weak_ptr<TServedRequest> self = weak_from_this();
+        protocol_ = TNameSpaceRequest::Start(
+            AnsiToWide(webkit_uri_scheme_request_get_uri(request_.get())), [self] {
+                if (auto s = self.lock()) {
+                    s->Notified();
+                }
+            });
+        if (!TryAnswer()) {
+            // Neither data nor a failure yet: kept until the protocol says more.
+            Waiting().insert(shared_from_this());
+        }
+    }
+
+    // Starts a read of the body into buffer; the task completes now or at a later notification.
+    void Read(GTask* task, void* buffer, gsize count) {
+        if (pending_) {
+            g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_PENDING,
+                                    "A read is already pending");
+            g_object_unref(task);
+            return;
+        }
+        pending_ = task;
+        buffer_ = buffer;
+        count_ = static_cast<ULONG>(std::min<gsize>(count, G_MAXUINT32));
+        TryRead();
+    }
+
+    void Close() {
+        if (protocol_) {
+            protocol_->Close();
+        }
+        if (pending_) {
+            GTask* task = std::exchange(pending_, nullptr);
+            g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_CLOSED, "The stream was closed");
+            g_object_unref(task);
+        }
+    }
+
+private:
+    static std::set<std::shared_ptr<TServedRequest>>& Waiting() {
+        static std::set<std::shared_ptr<TServedRequest>> waiting;
+        return waiting;
+    }
+
+    void Notified() {
+        if (!answered_) {
+            if (TryAnswer()) {
+                Waiting().erase(shared_from_this());
+            }
+            return;
+        }
+        TryRead();
+    }
+
+    // Finishes the browser's request once the protocol has said enough: true when done.
+    bool TryAnswer() {
+        if (answered_) {
+            return true;
+        }
+        const HRESULT status = protocol_->Status();
+        if (FAILED(status)) {
+            answered_ = true;
+            FinishWithError(request_.get(), status);
+            protocol_->Close();
+            return true;
+        }
+        if (!protocol_->HasData()) {
+            return false;
+        }
+        answered_ = true;
+        auto* stream = static_cast<KivaProtocolStream*>(
+            g_object_new(kiva_protocol_stream_get_type(), nullptr));
+        stream->served = new std::shared_ptr<TServedRequest>(shared_from_this());
+        GObjectPtr<GInputStream> body(G_INPUT_STREAM(stream));
+        const std::string& type = protocol_->ContentType();
+        // Without a type the browser determines it from the data.
+        webkit_uri_scheme_request_finish(request_.get(), body.get(), protocol_->Size(),
+                                         type.empty() ? nullptr : type.c_str());
+        return true;
+    }
+
+    void TryRead() {
+        if (!pending_) {
+            return;
+        }
+        ULONG n = 0;
+        const HRESULT hr = protocol_->Read(buffer_, count_, &n);
+        if (hr == E_PENDING) {
+            return;
+        }
+        GTask* task = std::exchange(pending_, nullptr);
+        if (SUCCEEDED(hr)) {
+            g_task_return_int(task, hr == S_FALSE ? 0 : static_cast<gssize>(n));
+        } else {
+            // A body that breaks off fails the load instead of passing for a short page.
+            g_task_return_new_error(task, TWebKitContext::NameSpaceErrorQuark(), hr, "%s",
+                                    NameSpaceErrorText(hr).c_str());
+        }
+        g_object_unref(task);
+    }
+
+    GObjectPtr<WebKitURISchemeRequest> request_;
+    std::shared_ptr<TNameSpaceRequest> protocol_;
+    bool answered_ = false;
+    GTask* pending_ = nullptr;
+    void* buffer_ = nullptr;
+    ULONG count_ = 0;
+};
+
+G_DEFINE_TYPE(KivaProtocolStream, kiva_protocol_stream, G_TYPE_INPUT_STREAM)
+
+gssize ProtocolStreamReadSync(GInputStream*, void*, gsize, GCancellable*, GError** error) {
+    // The browser reads asynchronously; a blocking read could only stall its thread.
+    g_set_error_literal(error, G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED,
+                        "Read the body asynchronously");
+    return -1;
+}
+
+void ProtocolStreamReadAsync(GInputStream* stream, void* buffer, gsize count, int,
+                             GCancellable* cancellable, GAsyncReadyCallback callback,
+                             gpointer data) {
+    GTask* task = g_task_new(stream, cancellable, callback, data);
+    auto* self = reinterpret_cast<KivaProtocolStream*>(stream);
+    if (!self->served || g_task_return_error_if_cancelled(task)) {
+        if (!self->served) {
+            g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_CLOSED, "The stream is closed");
+        }
+        g_object_unref(task);
+        return;
+    }
+    try {
+        (*self->served)->Read(task, buffer, count);
+    } catch (...) {
+        g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_FAILED, "The body could not be read");
+        g_object_unref(task);
+    }
+}
+
+gssize ProtocolStreamReadFinish(GInputStream*, GAsyncResult* result, GError** error) {
+    return g_task_propagate_int(G_TASK(result), error);
+}
+
+void ReleaseServed(KivaProtocolStream* self) {
+    if (self->served) {
+        std::unique_ptr<std::shared_ptr<TServedRequest>> served(
+            std::exchange(self->served, nullptr));
+        try {
+            (*served)->Close();
+        } catch (...) {
+        }
+    }
+}
+
+gboolean ProtocolStreamClose(GInputStream* stream, GCancellable*, GError**) {
+    ReleaseServed(reinterpret_cast<KivaProtocolStream*>(stream));
+    return TRUE;
+}
+
+void ProtocolStreamFinalize(GObject* object) {
+    ReleaseServed(reinterpret_cast<KivaProtocolStream*>(object));
+    G_OBJECT_CLASS(kiva_protocol_stream_parent_class)->finalize(object);
+}
+
+void kiva_protocol_stream_class_init(KivaProtocolStreamClass* klass) {
+    G_OBJECT_CLASS(klass)->finalize = ProtocolStreamFinalize;
+    GInputStreamClass* input = G_INPUT_STREAM_CLASS(klass);
+    input->read_fn = ProtocolStreamReadSync;
+    input->read_async = ProtocolStreamReadAsync;
+    input->read_finish = ProtocolStreamReadFinish;
+    input->close_fn = ProtocolStreamClose;
+}
+
+void kiva_protocol_stream_init(KivaProtocolStream* self) {
+    self->served = nullptr;
+}
+
+gboolean RunDispatched(gpointer data) {
+    auto* call = static_cast<std::function<void()>*>(data);
+    try {
+        (*call)();
+    } catch (...) {
+    }
+    return G_SOURCE_REMOVE;
+}
+
+// The folders of the session's private storage, one pair per storage key.
+std::string StorageFolder(const char* base, const std::string& key) {
+    GCharPtr path(g_build_filename(base, "kivabook-viewer", "books", key.c_str(), nullptr));
+    return path.get();
 }
 
 } // namespace
@@ -55,25 +262,11 @@ std::string NameSpaceErrorText(HRESULT result) {
 }
 
 void ServeNameSpaceRequest(WebKitURISchemeRequest* request) noexcept {
-    bool finished = false;
     try {
-        const char* uri = webkit_uri_scheme_request_get_uri(request);
-        if (!IsNameSpaceRegistered(kScheme)) {
-            finished = true;
-            FinishWithError(request, INET_E_UNKNOWN_PROTOCOL);
-            return;
-        }
-        TNameSpaceResponse response = RunNameSpaceRequest(AnsiToWide(uri ? uri : ""));
-        finished = true;
-        if (response.Result == S_OK) {
-            FinishWithData(request, std::move(response.Data));
-        } else {
-            FinishWithError(request, FAILED(response.Result) ? response.Result : E_FAIL);
-        }
+        std::make_shared<TServedRequest>(request)->Start();
     } catch (...) {
-        if (!finished) {
-            FinishWithError(request, E_FAIL);
-        }
+        // Only allocation can fail before the request is answered.
+        FinishWithError(request, E_OUTOFMEMORY);
     }
 }
 
@@ -91,8 +284,43 @@ std::shared_ptr<TWebKitContext> TWebKitContext::Instance() {
     return instance;
 }
 
-TWebKitContext::TWebKitContext()
-    : context_(webkit_web_context_new()), settings_(webkit_settings_new()) {
+namespace {
+
+// Each archive keeps its web data (local storage, IndexedDB, cookies, cache) in folders of its
+// own, named by the session's storage key; without a key nothing outlives the process.
+GObjectPtr<WebKitWebContext> NewContext() {
+    const std::string key = SessionStorageKey();
+    GObjectPtr<WebKitWebsiteDataManager> data;
+    if (key.empty()) {
+        data = AdoptGObject(webkit_website_data_manager_new_ephemeral());
+    } else {
+        const std::string dataDir = StorageFolder(g_get_user_data_dir(), key);
+        const std::string cacheDir = StorageFolder(g_get_user_cache_dir(), key);
+        data = AdoptGObject(webkit_website_data_manager_new("base-data-directory", dataDir.c_str(),
+                                                            "base-cache-directory",
+                                                            cacheDir.c_str(), nullptr));
+    }
+    GObjectPtr<WebKitWebContext> context(
+        webkit_web_context_new_with_website_data_manager(data.get()));
+    if (!key.empty()) {
+        GCharPtr cookies(g_build_filename(StorageFolder(g_get_user_data_dir(), key).c_str(),
+                                          "cookies.sqlite", nullptr));
+        webkit_cookie_manager_set_persistent_storage(
+            webkit_web_context_get_cookie_manager(context.get()), cookies.get(),
+            WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    }
+    return context;
+}
+
+} // namespace
+
+TWebKitContext::TWebKitContext() : context_(NewContext()), settings_(webkit_settings_new()) {
+    // Protocols that inflate on other threads announce their progress on the main loop.
+    SetRequestDispatcher([](std::function<void()> call) {
+        g_main_context_invoke_full(
+            nullptr, G_PRIORITY_DEFAULT, RunDispatched, new std::function<void()>(std::move(call)),
+            [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+    });
     webkit_web_context_register_uri_scheme(context_.get(), kScheme, &OnNameSpaceRequest, nullptr,
                                            nullptr);
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context_.get());
@@ -105,6 +333,7 @@ TWebKitContext::TWebKitContext()
 
 TWebKitContext::~TWebKitContext() {
     SetSessionUserAgentListener(nullptr);
+    SetRequestDispatcher(nullptr);
 }
 
 void TWebKitContext::ApplyUserAgent(const std::string& userAgent) {

@@ -198,7 +198,14 @@ protected:
         return PumpUntil([&] { return Logged("complete " + url); });
     }
 
-    WebKitWebView* View() { return WEBKIT_WEB_VIEW(wb_->NativeWidget()); }
+    // The control's widget holds the view once the first page was asked for.
+    WebKitWebView* View() {
+        GList* children =
+            gtk_container_get_children(GTK_CONTAINER(static_cast<GtkWidget*>(wb_->NativeWidget())));
+        WebKitWebView* view = children ? WEBKIT_WEB_VIEW(children->data) : nullptr;
+        g_list_free(children);
+        return view;
+    }
 
     std::string Evaluate(const std::string& script) {
         struct Result {
