@@ -8,6 +8,7 @@
 #include "Dialogs.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
+#include "Sha256.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
 
@@ -28,6 +29,18 @@ int ClampExtent(std::int32_t v, int minimum) {
 }
 
 } // namespace
+
+std::string ArchiveStorageKey(const TZLBArc2& archive) {
+    TSha256 sha;
+    sha.Add("kivabook storage 1\n");
+    const std::string counts = std::to_string(archive.Trailer().Version) + " " +
+                               std::to_string(archive.Trailer().EntryCount) + " " +
+                               std::to_string(archive.Trailer().DataSize) + "\n";
+    sha.Add(counts);
+    sha.Add(archive.DirectoryRecords());
+    // 128 bits name a folder well enough and keep its path short.
+    return sha.HexDigest().substr(0, 32);
+}
 
 void ReleaseProtocolReferences() {
     ProtocolFactory = nullptr;
@@ -99,6 +112,10 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
 
 TForm1::~TForm1() {
     Destroying();
+    if (MediaServer) {
+        SetNameSpaceMirror(TNameSpaceMirror{});
+        MediaServer.reset();
+    }
     SetHandlerArchive(nullptr);
     // The browser calls back into the form's handlers, so it goes while the form is whole.
     DestroyComponents();
@@ -127,6 +144,7 @@ void TForm1::FormCreate() {
         Quit();
         return;
     }
+    PrepareSession();
     // 6.
     ReadProjectOptions();
     // 7.
@@ -173,6 +191,19 @@ bool TForm1::OpenProjectArchive() {
     }
     Arc->OpenArchive(*chosen);
     return true;
+}
+
+void TForm1::PrepareSession() {
+    // Both must be in place before the browser shows its first page.
+    SetSessionStorageKey(ArchiveStorageKey(*Arc));
+    try {
+        MediaServer = std::make_unique<TLoopbackServer>(*Arc);
+        SetNameSpaceMirror(TNameSpaceMirror{std::string(kContentRoot), MediaServer->BaseUrl(),
+                                            TLoopbackServer::BulkPaths(*Arc)});
+    } catch (const std::exception&) {
+        // Without the server, media and large entries still come through the scheme.
+        MediaServer.reset();
+    }
 }
 
 void TForm1::ReadProjectOptions() {
@@ -240,6 +271,8 @@ void TForm1::FormClose() {
 
 void TForm1::FormDestroy() {
     OptionsStream.reset();
+    SetNameSpaceMirror(TNameSpaceMirror{});
+    MediaServer.reset();
     Arc->CloseArchive();
     UnregisterKivaNameSpace(ProtocolFactory, InternetSession);
 }

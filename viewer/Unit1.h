@@ -8,6 +8,7 @@
 
 #include "Classes.h"
 #include "EmbeddedWB.h"
+#include "LoopbackServer.h"
 #include "MainView.h"
 #include "ProjectOptions.h"
 #include "ZLIBArchive2.h"
@@ -49,6 +50,9 @@ public:
     TZLBArc2* Arc = nullptr;
     TEmbeddedWB* WebBrowser1 = nullptr;
     std::unique_ptr<TMemoryStream> OptionsStream;
+    // Serves the archive to the browser's media player and bulk fetches; absent when it
+    // could not start, and then those requests go through the scheme.
+    std::unique_ptr<TLoopbackServer> MediaServer;
 
     TProjectOptions ProjectOptions;
     std::string HomeUrl;
@@ -93,6 +97,7 @@ public:
 private:
     // Step 5 of the create handler: false when the application is to quit.
     bool OpenProjectArchive();
+    void PrepareSession();
     void ReadProjectOptions();
     bool CheckViewPassword();
     void ApplyWindowOptions();
@@ -102,6 +107,11 @@ private:
     TStartupParams startup_;
     bool quitRequested_ = false;
 };
+
+// The name of an archive's private web storage: a digest of its directory, which holds every
+// entry's name, size, place and CRC. A copy of the book, moved or renamed, self-contained or
+// stand-alone, keeps its storage; two different books never share one.
+std::string ArchiveStorageKey(const TZLBArc2& archive);
 
 // The frame the window takes for a project's WindowStyle value.
 TFrameStyle FrameStyleOf(std::int32_t windowStyle);
