@@ -187,6 +187,7 @@ protected:
         gtk_widget_destroy(window_);
         session_->UnregisterNameSpace(factory_.Get(), u"kiva");
         UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0);
+        SetNameSpaceMirror(TNameSpaceMirror{});
     }
 
     void Log(const std::string& line) { log_.push_back(line); }
@@ -294,6 +295,27 @@ TEST_F(WebKitBrowser, TheSessionUserAgentReachesThePage) {
                           0);
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     EXPECT_EQ(Evaluate("navigator.userAgent"), agent);
+}
+
+TEST_F(WebKitBrowser, MediaOfTheArchivesPagesPlaysFromTheMirror) {
+    SetNameSpaceMirror(TNameSpaceMirror{"kiva://bundle/", "http://127.0.0.1:9/p/", {"big.bin"}});
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    const std::string mirror = "http://127.0.0.1:9/p/";
+    // Set as a property, as an attribute, in markup, through the Audio constructor.
+    EXPECT_EQ(Evaluate("var v = document.createElement('video');"
+                       "v.src = 'media/a%20b.webm#t=1'; v.src"),
+              mirror + "media/a%20b.webm#t=1");
+    EXPECT_EQ(Evaluate("var s = document.createElement('source');"
+                       "s.setAttribute('src', '/x.ogg'); s.getAttribute('src')"),
+              mirror + "x.ogg");
+    Evaluate("document.body.innerHTML = '<audio id=\"m\" src=\"../y.wav\"></audio>'; 1");
+    EXPECT_EQ(Evaluate("document.getElementById('m').src"), mirror + "y.wav");
+    EXPECT_EQ(Evaluate("new Audio('z.mp3').src"), mirror + "z.mp3");
+    // Other elements and other addresses keep theirs.
+    EXPECT_EQ(Evaluate("var i = new Image(); i.src = 'a.png'; i.src"), "kiva://bundle/a.png");
+    EXPECT_EQ(Evaluate("var w = document.createElement('video');"
+                       "w.src = 'https://example.org/v.webm'; w.src"),
+              "https://example.org/v.webm");
 }
 
 TEST_F(WebKitBrowser, ScrollBarsOffAppliesToTheNextDocument) {
