@@ -192,7 +192,8 @@ bool TForm1::CheckViewPassword() {
     if (ProjectOptions.ViewPassword.empty()) {
         return true;
     }
-    return PasswordQuery(PasswordCaption, PasswordPrompt) == ProjectOptions.ViewPassword;
+    return ViewPasswordMatches(ProjectOptions.ViewPassword,
+                               PasswordQuery(PasswordCaption, PasswordPrompt));
 }
 
 void TForm1::ApplyWindowOptions() {

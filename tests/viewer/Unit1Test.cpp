@@ -321,6 +321,12 @@ TEST_F(Form1Test, TheUserAgentTextBecomesTheSessionsOnlyWhenSet) {
     r.Text(projopt::UserAgentText, "KivabookTest/1.0");
     Start({Site("ua.kvb", r)});
     EXPECT_EQ(SessionUserAgent(), "KivabookTest/1.0");
+
+    // An archive made on the original platform: the session gets the Windows-1252 reading.
+    Finish();
+    r.Text(projopt::UserAgentText, "Kivabook\xAE Caf\xE9/1.0");
+    Start({Site("ua1252.kvb", r)});
+    EXPECT_EQ(SessionUserAgent(), "Kivabook\xC2\xAE Caf\xC3\xA9/1.0");
 }
 
 // --- View password --------------------------------------------------------------------------
@@ -329,13 +335,14 @@ struct TPasswordCase {
     const char* Name;
     std::optional<std::string> Entry;
     bool Opens;
+    std::string Stored = "Secret";
 };
 
 class PasswordTest : public Form1Test, public ::testing::WithParamInterface<TPasswordCase> {};
 
 TEST_P(PasswordTest, OnlyTheExactPasswordOpensTheSite) {
     TOptionsRecord r = SampleOptions();
-    r.Text(projopt::ViewPassword, "Secret");
+    r.Text(projopt::ViewPassword, GetParam().Stored);
     user.InputAnswers = {GetParam().Entry};
     TForm1& f = Start({Site("pw.kvb", r)});
     ASSERT_EQ(user.Queries.size(), 1u);
@@ -352,13 +359,16 @@ TEST_P(PasswordTest, OnlyTheExactPasswordOpensTheSite) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, PasswordTest,
-                         ::testing::Values(TPasswordCase{"Right", std::string("Secret"), true},
-                                           TPasswordCase{"WrongCase", std::string("secret"), false},
-                                           TPasswordCase{"Longer", std::string("Secret "), false},
-                                           TPasswordCase{"Empty", std::string(""), false},
-                                           TPasswordCase{"Cancelled", std::nullopt, false}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Entries, PasswordTest,
+    ::testing::Values(TPasswordCase{"Right", std::string("Secret"), true},
+                      TPasswordCase{"WrongCase", std::string("secret"), false},
+                      TPasswordCase{"Longer", std::string("Secret "), false},
+                      TPasswordCase{"Empty", std::string(""), false},
+                      TPasswordCase{"Cancelled", std::nullopt, false},
+                      TPasswordCase{"Windows1252", "S\xC3\xA9same", true, "S\xE9same"},
+                      TPasswordCase{"Windows1252Wrong", "Sesame", false, "S\xE9same"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Form1Test, NoPasswordMeansNoDialog) {
     Start({Site("open.kvb")});
