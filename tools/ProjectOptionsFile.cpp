@@ -18,12 +18,15 @@ using TextField = std::string TProjectOptionsFile::*;
 using IntField = std::int32_t TProjectOptionsFile::*;
 using FlagField = bool TProjectOptionsFile::*;
 
+// The largest window extent the window system accepts.
+constexpr std::int32_t kMaxWindowExtent = 32767;
+
 struct FieldInfo {
     const char* Name;
     std::size_t Offset;
     std::variant<TextField, IntField, FlagField> Member;
-    // Sizes and counts make no sense below zero.
-    bool NonNegative = false;
+    // Window sizes make no sense below zero or beyond what a window can take.
+    bool IsWindowExtent = false;
 };
 
 // Where each option lives in the record the viewer reads.
@@ -144,9 +147,9 @@ TProjectOptionsFile TProjectOptionsFile::ParseIni(std::string_view text,
             result.*(*text) = value;
         } else if (auto* num = std::get_if<IntField>(&f.Member)) {
             auto v = ParseInt(value);
-            if (!v || (f.NonNegative && *v < 0)) {
+            if (!v || (f.IsWindowExtent && (*v < 0 || *v > kMaxWindowExtent))) {
                 throw fail(Format("%s needs a whole number%s, not \"%s\"", f.Name,
-                                  f.NonNegative ? " of 0 or more" : "", value));
+                                  f.IsWindowExtent ? " from 0 to 32767" : "", value));
             }
             result.*(*num) = *v;
         } else {
