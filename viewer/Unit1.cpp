@@ -23,11 +23,20 @@ const char* MessageOf(const std::exception& e) {
     return e.what();
 }
 
-int ClampExtent(std::int32_t v, int minimum) {
-    return static_cast<int>(std::clamp<std::int64_t>(v, minimum, kMaxWindowExtent));
-}
-
 } // namespace
+
+TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TExtent> workArea) {
+    int maxWidth = kMaxWindowExtent;
+    int maxHeight = kMaxWindowExtent;
+    if (workArea && workArea->Width > 0 && workArea->Height > 0) {
+        maxWidth = std::min(maxWidth, workArea->Width);
+        maxHeight = std::min(maxHeight, workArea->Height);
+    }
+    // The minimum width holds even on a work area narrower than it.
+    maxWidth = std::max(maxWidth, kMinWindowWidth);
+    return TExtent{static_cast<int>(std::clamp<std::int64_t>(width, kMinWindowWidth, maxWidth)),
+                   static_cast<int>(std::clamp<std::int64_t>(height, 0, maxHeight))};
+}
 
 void ReleaseProtocolReferences() {
     ProtocolFactory = nullptr;
@@ -198,8 +207,9 @@ bool TForm1::CheckViewPassword() {
 
 void TForm1::ApplyWindowOptions() {
     const TProjectOptions& o = ProjectOptions;
-    view_.SetWidth(ClampExtent(o.WindowWidth, kMinWindowWidth));
-    view_.SetHeight(ClampExtent(o.WindowHeight, 0));
+    const TExtent size = FitWindowSize(o.WindowWidth, o.WindowHeight, view_.WorkArea());
+    view_.SetWidth(size.Width);
+    view_.SetHeight(size.Height);
     // The design centres the window already; the flag only asks for it again.
     if (o.CenterWindow) {
         view_.CenterOnDesktop();

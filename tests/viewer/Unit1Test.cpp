@@ -294,11 +294,38 @@ TEST_F(Form1Test, SizesOutsideWhatAWindowCanTakeAreBroughtIntoRange) {
     EXPECT_EQ(log[0], "Width 200");
     EXPECT_EQ(log[1], "Height 0");
 
+    // The window fits the work area of the screen it goes on.
     Finish();
-    r.Int(projopt::WindowWidth, 0x7FFFFFFF).Int(projopt::WindowHeight, 100000);
+    view.WorkAreaSize = TExtent{1280, 770};
+    r.Int(projopt::WindowWidth, 24000).Int(projopt::WindowHeight, 24000);
     Start({Archive("b.kvb", {{"-config-", r.Str()}})});
-    EXPECT_EQ(log[0], "Width 32767");
-    EXPECT_EQ(log[1], "Height 32767");
+    EXPECT_EQ(log[0], "Width 1280");
+    EXPECT_EQ(log[1], "Height 770");
+}
+
+TEST(FitWindowSizeTest, TheMinimumWidthHoldsAndTheWorkAreaOrTheLargestExtentLimits) {
+    const std::optional<TExtent> none;
+    const struct {
+        std::int32_t width, height;
+        std::optional<TExtent> workArea;
+        int fitWidth, fitHeight;
+    } cases[] = {
+        {830, 430, TExtent{1280, 770}, 830, 430},
+        {50, 0, TExtent{1280, 770}, 200, 0},
+        {-5, -5, TExtent{1280, 770}, 200, 0},
+        {24000, 24000, TExtent{1280, 770}, 1280, 770},
+        {1281, 770, TExtent{1280, 770}, 1280, 770},
+        {0x7FFFFFFF, INT32_MIN, TExtent{1920, 1050}, 1920, 0},
+        {500, 500, TExtent{150, 100}, 200, 100}, // the minimum width beats a tiny screen
+        {24000, 24000, none, 24000, 24000},
+        {0x7FFFFFFF, 100000, none, 32767, 32767},
+        {40000, 40000, TExtent{0, 0}, 32767, 32767}, // a monitor without size tells nothing
+    };
+    for (const auto& c : cases) {
+        const TExtent fit = FitWindowSize(c.width, c.height, c.workArea);
+        EXPECT_EQ(fit.Width, c.fitWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(fit.Height, c.fitHeight) << c.width << "x" << c.height;
+    }
 }
 
 TEST(FrameStyleTest, EachWindowStyleGivesItsFrameAndOthersKeepTheDesign) {
