@@ -225,18 +225,26 @@ TProjectOptionsFile TProjectOptionsFile::Decode(const std::uint8_t* data, std::s
     return r;
 }
 
+namespace {
+
+// Each value is returned as a new string rather than assigned to one: GCC 12 at -O3 takes the
+// assignment of a literal for an overlapping copy and warns.
+std::string ValueText(const TProjectOptionsFile& o, const FieldInfo& f) {
+    if (auto* text = std::get_if<TextField>(&f.Member)) {
+        return o.*(*text);
+    }
+    if (auto* num = std::get_if<IntField>(&f.Member)) {
+        return std::to_string(o.*(*num));
+    }
+    return std::string(1, (o.*std::get<FlagField>(f.Member)) ? '1' : '0');
+}
+
+} // namespace
+
 std::vector<std::pair<std::string, std::string>> TProjectOptionsFile::Fields() const {
     std::vector<std::pair<std::string, std::string>> out;
     for (const FieldInfo& f : kFields) {
-        std::string value;
-        if (auto* text = std::get_if<TextField>(&f.Member)) {
-            value = this->*(*text);
-        } else if (auto* num = std::get_if<IntField>(&f.Member)) {
-            value = std::to_string(this->*(*num));
-        } else {
-            value = (this->*std::get<FlagField>(f.Member)) ? "1" : "0";
-        }
-        out.emplace_back(f.Name, std::move(value));
+        out.emplace_back(f.Name, ValueText(*this, f));
     }
     return out;
 }

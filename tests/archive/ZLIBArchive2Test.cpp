@@ -184,7 +184,7 @@ TEST_F(Arc2, FortySevenEntryExampleHasItsNumbers) {
     std::size_t total = 0;
     for (int i = 0; i < 47; ++i) {
         const std::size_t n = i < 46 ? 1577 : 74106 - 46 * 1577;
-        entries.push_back(Entry("p\\", "f" + std::to_string(i) + ".htm", Text(n, i), 1));
+        entries.push_back(Entry("p\\", Format("f%d.htm", i), Text(n, i), 1));
         total += n;
     }
     ASSERT_EQ(total, 74106u);
@@ -438,12 +438,11 @@ TEST_F(Arc2, DrivePrefixIsDroppedOnlyByIndexOfFileUnderSavePaths) {
 TEST_F(Arc2, ManyEntriesAreAllFound) {
     std::vector<FEntry> entries;
     for (int i = 0; i < 3000; ++i) {
-        entries.push_back(
-            Entry("d" + std::to_string(i % 7) + "\\", "n" + std::to_string(i), "", 1));
+        entries.push_back(Entry(Format("d%d\\", i % 7), Format("n%d", i), "", 1));
     }
     ASSERT_TRUE(arc.OpenArchive(Save(Build(entries))));
     for (int i = 0; i < 3000; ++i) {
-        ASSERT_EQ(arc.IndexOfFile("D" + std::to_string(i % 7) + "\\N" + std::to_string(i)), i);
+        ASSERT_EQ(arc.IndexOfFile(Format("D%d\\N%d", i % 7, i)), i);
     }
     EXPECT_EQ(arc.IndexOfFile("d0\\n1"), -1);
 }
