@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -237,6 +238,18 @@ TEST_F(Form1Test, AnArchiveThatCannotBeOpenedShowsTheReadersMessageAndSkipsTheRe
     EXPECT_EQ(user.Boxes[0].Type, TMsgDlgType::mtError);
     EXPECT_EQ(user.Boxes[0].Text, WithFullStop(msg::ArchiveNotFound));
     // The window keeps its design: no option applied, no page.
+    EXPECT_TRUE(log.empty());
+
+    // A named pipe is no archive file either, and the start does not wait for a writer (the
+    // alarm ends the test program should it ever wait).
+    Finish();
+    user.Boxes.clear();
+    ASSERT_EQ(::mkfifo(Path("pipe.kvb").c_str(), 0600), 0);
+    ::alarm(10);
+    Start({Path("pipe.kvb")});
+    ::alarm(0);
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Text, "Archive file not found.");
     EXPECT_TRUE(log.empty());
 
     // The same for a chosen file that is no archive.
