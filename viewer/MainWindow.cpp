@@ -202,8 +202,7 @@ std::optional<TExtent> TMainWindow::WorkArea() {
     if (!display) {
         return std::nullopt;
     }
-    // The monitor the window is on once it has been shown; before that the primary one, where
-    // a centred window goes.
+    // The monitor the window is on once it has been shown; before that, the primary one.
     Glib::RefPtr<Gdk::Monitor> monitor;
     if (Glib::RefPtr<Gdk::Window> own = get_window()) {
         monitor = display->get_monitor_at_window(own);
