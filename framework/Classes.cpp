@@ -188,17 +188,28 @@ TFileStream::TFileStream(const std::string& fileName, unsigned mode) : fileName_
         flags |= O_RDONLY;
         break;
     }
-    fd_ = ::open(fileName.c_str(), flags);
-    if (fd_ >= 0) {
-        struct stat st {};
-        if (::fstat(fd_, &st) == 0 && S_ISDIR(st.st_mode)) {
-            ::close(fd_);
-            fd_ = -1;
-            errno = EISDIR;
-        }
-    }
+    // Opening a named pipe for reading waits for a writer; without blocking, the check below
+    // refuses it at once.
+    fd_ = ::open(fileName.c_str(), flags | O_NONBLOCK);
     if (fd_ < 0) {
         throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName, std::strerror(errno)));
+    }
+    // Streams seek and take their size from the file, which only a regular file allows.
+    struct stat st {};
+    const char* problem = nullptr;
+    if (::fstat(fd_, &st) != 0) {
+        problem = std::strerror(errno);
+    } else if (S_ISDIR(st.st_mode)) {
+        problem = std::strerror(EISDIR);
+    } else if (!S_ISREG(st.st_mode)) {
+        problem = "Not a regular file";
+    } else if (::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK) != 0) {
+        problem = std::strerror(errno);
+    }
+    if (problem != nullptr) {
+        ::close(fd_);
+        fd_ = -1;
+        throw EFOpenError(Format("Cannot open file \"%s\". %s", fileName, problem));
     }
 }
 

@@ -91,7 +91,7 @@ std::string ExtractFileExt(std::string_view s) {
 
 bool FileExists(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 namespace {

@@ -86,6 +86,8 @@ std::string ExtractFilePath(std::string_view s);
 // From the last '.' to the end when that '.' follows every '\' and ':'; otherwise empty.
 std::string ExtractFileExt(std::string_view s);
 
+// True for a regular file, links followed. A folder, a named pipe, a socket or a device is no
+// file that can be read as one: a pipe would even block whoever opens it.
 bool FileExists(const std::string& path);
 
 // Archives made on the design's original platform carry their texts (entry names, option

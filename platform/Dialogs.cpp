@@ -72,8 +72,15 @@ std::string PasswordQuery(const std::string& caption, const std::string& prompt)
     if (!entry) {
         return std::string();
     }
-    if (entry->size() > static_cast<std::size_t>(kInputQueryMaxLength)) {
-        entry->resize(kInputQueryMaxLength);
+    // The limit counts characters, as the box does: a password of an archive made in
+    // Windows-1252 has one byte per character there and up to three here.
+    int characters = 0;
+    for (std::size_t i = 0; i < entry->size(); ++i) {
+        const bool startsCharacter = (static_cast<unsigned char>((*entry)[i]) & 0xC0) != 0x80;
+        if (startsCharacter && ++characters > kInputQueryMaxLength) {
+            entry->resize(i);
+            break;
+        }
     }
     return *entry;
 }

@@ -6,7 +6,9 @@ here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KIVA_BUILD:-$here/build}"
 
 "$here/scripts/install-deps.sh"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVA_BENCH=OFF >/dev/null
+# Warnings never stop a user's build, even in a folder once configured for development.
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKIVA_BENCH=OFF \
+  -DKIVA_WERROR=OFF >/dev/null
 ninja -C "$build"
 
 if [ -x "$build/examples/kivabook-sample" ]; then

@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libwebkit2gtk-4.1-0
   gnome-icon-theme adwaita-icon-theme fonts-dejavu-core
-  xvfb xauth xdotool imagemagick dbus-x11 python3
+  xvfb xauth xdotool imagemagick dbus-x11 dbus-daemon python3
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit and GUI tests, the archive
 # and protocol tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and a short
-# fuzzing run of the archive reader.
+# fuzzing run of the archive reader. Both builds treat warnings as errors.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${KIVA_BUILD:-$here/build-test}"
@@ -12,12 +12,12 @@ jobs="${KIVA_JOBS:-$(nproc)}"
 "$here/scripts/install-deps.sh"
 
 echo "== build"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVA_WERROR=ON >/dev/null
 ninja -C "$build" -j "$jobs"
 
 echo "== sanitizer build (framework, archive, platform and protocol tests)"
 cmake -S "$here" -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIVA_SANITIZE=ON \
-  -DKIVA_BENCH=OFF >/dev/null
+  -DKIVA_WERROR=ON -DKIVA_BENCH=OFF >/dev/null
 ninja -C "$san" -j "$jobs" tests/framework/all tests/archive/all tests/platform/all \
   tests/protocol/all
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -176,10 +176,14 @@ void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const
 
 std::string Printable(const std::string& text) {
     std::string s = text;
-    for (char& c : s) {
-        auto b = static_cast<unsigned char>(c);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        auto b = static_cast<unsigned char>(s[i]);
         if (b < 0x20 || b == 0x7F) {
-            c = '?';
+            s[i] = '?';
+        } else if (b == 0xC2 && i + 1 < s.size() &&
+                   (static_cast<unsigned char>(s[i + 1]) & 0xE0) == 0x80) {
+            // U+0080 to U+009F: a terminal may take them for control sequences too.
+            s.replace(i, 2, "?");
         }
     }
     return s;

@@ -28,7 +28,8 @@ std::vector<std::string> SplitEntryName(const std::string& fullName);
 void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const std::uint8_t* data,
                     std::size_t size);
 
-// The text with control characters shown as '?', safe to print on a terminal.
+// The text with control characters (C0, DEL, and C1 in UTF-8) shown as '?', safe to print on
+// a terminal.
 std::string Printable(const std::string& text);
 
 } // namespace kiva

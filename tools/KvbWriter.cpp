@@ -147,17 +147,20 @@ void TKvbWriter::CheckName(const std::string& path, const std::string& name) con
             start = end + 1;
         }
     }
-    std::string lower = AnsiLowerCaseAscii(full);
-    for (const TPackItem& it : items_) {
-        std::string other = it.Path + it.Name;
-        if (AnsiLowerCaseAscii(other) == lower) {
-            throw EPackError(other == full
-                                 ? Format("\"%s\" is added twice", full)
-                                 : Format("\"%s\" and \"%s\" differ only in letter case; the "
-                                          "viewer could reach only the first",
-                                          other, full));
-        }
+    const auto known = names_.find(AnsiLowerCaseAscii(full));
+    if (known != names_.end()) {
+        const TPackItem& it = items_[known->second];
+        const std::string other = it.Path + it.Name;
+        throw EPackError(other == full ? Format("\"%s\" is added twice", full)
+                                       : Format("\"%s\" and \"%s\" differ only in letter case; the "
+                                                "viewer could reach only the first",
+                                                other, full));
     }
+}
+
+void TKvbWriter::AddItem(TPackItem item) {
+    names_.emplace(AnsiLowerCaseAscii(item.Path + item.Name), items_.size());
+    items_.push_back(std::move(item));
 }
 
 void TKvbWriter::AddFile(std::string path, std::string name, std::string sourceFile) {
@@ -173,17 +176,17 @@ void TKvbWriter::AddFile(std::string path, std::string name, std::string sourceF
         throw EPackError(
             Format("\"%s\" is too large for the version-1 layout (2 GiB at most)", sourceFile));
     }
-    items_.push_back(TPackItem{std::move(path),
-                               std::move(name),
-                               std::move(sourceFile),
-                               {},
-                               static_cast<std::int64_t>(st.st_size)});
+    AddItem(TPackItem{std::move(path),
+                      std::move(name),
+                      std::move(sourceFile),
+                      {},
+                      static_cast<std::int64_t>(st.st_size)});
 }
 
 void TKvbWriter::AddData(std::string path, std::string name, std::vector<std::uint8_t> data) {
     CheckName(path, name);
     auto size = static_cast<std::int64_t>(data.size());
-    items_.push_back(TPackItem{std::move(path), std::move(name), {}, std::move(data), size});
+    AddItem(TPackItem{std::move(path), std::move(name), {}, std::move(data), size});
 }
 
 void TKvbWriter::AddSite(const std::string& dir, const std::string& skipFile) {

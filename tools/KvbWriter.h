@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Classes.h"
@@ -71,12 +72,16 @@ public:
 
 private:
     void CheckName(const std::string& path, const std::string& name) const;
+    void AddItem(TPackItem item);
     void AddFolder(const std::string& dir, const std::string& path,
                    std::vector<std::pair<std::uint64_t, std::uint64_t>>& walking,
                    const std::pair<std::uint64_t, std::uint64_t>* skip);
 
     TPackSettings settings_;
     std::vector<TPackItem> items_;
+    // The index in items_ of each full name as the viewer compares it (ASCII case folded), so
+    // that a site of many files is checked for clashes in linear time.
+    std::unordered_map<std::string, std::size_t> names_;
 };
 
 // Packs into fileName through a temporary file next to it that is renamed at the end, so that

@@ -18,12 +18,15 @@ using TextField = std::string TProjectOptionsFile::*;
 using IntField = std::int32_t TProjectOptionsFile::*;
 using FlagField = bool TProjectOptionsFile::*;
 
+// The largest window extent the window system accepts.
+constexpr std::int32_t kMaxWindowExtent = 32767;
+
 struct FieldInfo {
     const char* Name;
     std::size_t Offset;
     std::variant<TextField, IntField, FlagField> Member;
-    // Sizes and counts make no sense below zero.
-    bool NonNegative = false;
+    // Window sizes make no sense below zero or beyond what a window can take.
+    bool IsWindowExtent = false;
 };
 
 // Where each option lives in the record the viewer reads.
@@ -144,9 +147,9 @@ TProjectOptionsFile TProjectOptionsFile::ParseIni(std::string_view text,
             result.*(*text) = value;
         } else if (auto* num = std::get_if<IntField>(&f.Member)) {
             auto v = ParseInt(value);
-            if (!v || (f.NonNegative && *v < 0)) {
+            if (!v || (f.IsWindowExtent && (*v < 0 || *v > kMaxWindowExtent))) {
                 throw fail(Format("%s needs a whole number%s, not \"%s\"", f.Name,
-                                  f.NonNegative ? " of 0 or more" : "", value));
+                                  f.IsWindowExtent ? " from 0 to 32767" : "", value));
             }
             result.*(*num) = *v;
         } else {
@@ -222,18 +225,26 @@ TProjectOptionsFile TProjectOptionsFile::Decode(const std::uint8_t* data, std::s
     return r;
 }
 
+namespace {
+
+// Each value is returned as a new string rather than assigned to one: GCC 12 at -O3 takes the
+// assignment of a literal for an overlapping copy and warns.
+std::string ValueText(const TProjectOptionsFile& o, const FieldInfo& f) {
+    if (auto* text = std::get_if<TextField>(&f.Member)) {
+        return o.*(*text);
+    }
+    if (auto* num = std::get_if<IntField>(&f.Member)) {
+        return std::to_string(o.*(*num));
+    }
+    return std::string(1, (o.*std::get<FlagField>(f.Member)) ? '1' : '0');
+}
+
+} // namespace
+
 std::vector<std::pair<std::string, std::string>> TProjectOptionsFile::Fields() const {
     std::vector<std::pair<std::string, std::string>> out;
     for (const FieldInfo& f : kFields) {
-        std::string value;
-        if (auto* text = std::get_if<TextField>(&f.Member)) {
-            value = this->*(*text);
-        } else if (auto* num = std::get_if<IntField>(&f.Member)) {
-            value = std::to_string(this->*(*num));
-        } else {
-            value = (this->*std::get<FlagField>(f.Member)) ? "1" : "0";
-        }
-        out.emplace_back(f.Name, std::move(value));
+        out.emplace_back(f.Name, ValueText(*this, f));
     }
     return out;
 }

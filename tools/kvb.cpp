@@ -48,7 +48,9 @@ const char* const kTopHelp =
     "  info ARCHIVE                   show the trailer and the project options\n"
     "\n"
     "Run 'kvb COMMAND --help' for the options of a command. Entry names use backslashes\n"
-    "between folders (docs\\a.html); NAME arguments may use slashes instead.\n"
+    "between folders (docs\\a.html); NAME arguments may use slashes instead. Names and\n"
+    "texts are UTF-8; those of archives made in Windows-1252 are shown, extracted and found\n"
+    "by their UTF-8 form.\n"
     "Exit status: 0 on success, 1 on failure, 2 on wrong usage.\n";
 
 struct Command {
@@ -119,8 +121,9 @@ struct UsageError {
     std::string Message;
 };
 
+// Messages may carry entry names as the archive stores them.
 void PrintError(const std::string& message) {
-    std::cerr << "kvb: " << message << "\n";
+    std::cerr << "kvb: " << ArchiveText(message) << "\n";
 }
 
 void PrintWarning(const std::string& message) {
@@ -223,6 +226,24 @@ std::string EntryNameArg(std::string name) {
     for (char& c : name) {
         if (c == '/') {
             c = '\\';
+        }
+    }
+    return name;
+}
+
+// The name an entry is shown and extracted under: archives made on the original platform hold
+// Windows-1252 names, this system's are UTF-8.
+std::string ShownName(const TArchiveEntry& e) {
+    return Printable(ArchiveText(e.FullName()));
+}
+
+// The entry's name as the archive stores it: as given, or its Windows-1252 form when only an
+// archive made on the original platform has it.
+std::string StoredEntryName(const TZLBArc2& arc, const std::string& name) {
+    if (arc.IndexOfFile(name) < 0) {
+        const std::optional<std::string> cp1252 = Utf8ToCp1252(name);
+        if (cp1252 && arc.IndexOfFile(*cp1252) >= 0) {
+            return *cp1252;
         }
     }
     return name;
@@ -437,7 +458,7 @@ int RunList(std::vector<std::string> args) {
     std::ostringstream os;
     if (!longForm) {
         for (int i = 0; i < count; ++i) {
-            os << Printable(arc.GetFileEntry(i).FullName()) << "\n";
+            os << ShownName(arc.GetFileEntry(i)) << "\n";
         }
     } else {
         std::vector<TArchiveEntry> entries;
@@ -462,7 +483,7 @@ int RunList(std::vector<std::string> args) {
                 m = Format("other(%d)", e.Method);
             }
             row(m, std::to_string(e.UncompressedSize), std::to_string(StoredSize(e)), crc,
-                Printable(e.FullName()));
+                ShownName(e));
         }
     }
     std::string text = os.str();
@@ -484,7 +505,7 @@ int RunCat(std::vector<std::string> args) {
     TZLBArc2 arc(nullptr);
     OpenForReading(arc, ops[0]);
     TMemoryStream content;
-    arc.ExtractToStream(content, EntryNameArg(ops[1]));
+    arc.ExtractToStream(content, StoredEntryName(arc, EntryNameArg(ops[1])));
     WriteStdout(content.Memory(), static_cast<std::size_t>(content.Size()));
     return kExitOk;
 }
@@ -532,7 +553,7 @@ int RunExtract(std::vector<std::string> args) {
     } else {
         for (std::size_t k = 1; k < ops.size(); ++k) {
             std::string name = EntryNameArg(ops[k]);
-            int i = arc.IndexOfFile(name);
+            int i = arc.IndexOfFile(StoredEntryName(arc, name));
             if (i < 0) {
                 PrintError(Format(msg::NotFoundInArchive, Printable(name)));
                 ++problems;
@@ -549,7 +570,7 @@ int RunExtract(std::vector<std::string> args) {
     } closer{dirFd};
     std::set<std::string> written;
     for (int i : indices) {
-        const std::string name = arc.GetFileEntry(i).FullName();
+        const std::string name = ArchiveText(arc.GetFileEntry(i).FullName());
         std::string reason = UnsafeEntryNameReason(name);
         if (!reason.empty()) {
             PrintError(Format("skipped \"%s\": %s", Printable(name), reason));
@@ -604,7 +625,7 @@ int RunVerify(std::vector<std::string> args) {
                                        e.UncompressedSize));
             }
         } catch (const Exception& ex) {
-            std::printf("%s: %s\n", Printable(e.FullName()).c_str(), ex.Message().c_str());
+            std::printf("%s: %s\n", ShownName(e).c_str(), ArchiveText(ex.Message()).c_str());
             ++failures;
         }
     }
@@ -653,10 +674,10 @@ int RunInfo(std::vector<std::string> args) {
             os << "\n";
             TProjectOptionsFile opts = TProjectOptionsFile::Decode(rec.Memory(), size);
             for (const auto& [name, value] : opts.Fields()) {
-                os << "  " << name << " = " << Printable(value) << "\n";
+                os << "  " << name << " = " << Printable(ArchiveText(value)) << "\n";
             }
             if (!opts.VersionText.empty()) {
-                os << "  (written by " << Printable(opts.VersionText) << ")\n";
+                os << "  (written by " << Printable(ArchiveText(opts.VersionText)) << ")\n";
             }
         } catch (const Exception& e) {
             std::string text = os.str();

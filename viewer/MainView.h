@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,12 @@ enum class TFrameStyle {
     fsDesign,        // fixed size with minimise and maximise, as the window was designed
 };
 
+// A width and a height in pixels.
+struct TExtent {
+    int Width = 0;
+    int Height = 0;
+};
+
 // The commands whose availability the project options decide.
 enum class TViewCommand { vcBack, vcForward, vcCopy, vcFind, vcPrint, vcFontSize };
 
@@ -27,6 +34,9 @@ public:
     // Packs the browser control's native widget into the browser area.
     virtual void AttachBrowser(void* nativeWidget) = 0;
     virtual void SetCaption(const std::string& caption) = 0;
+    // The part of the screen that windows may take (the monitor's work area, without panels),
+    // nothing when the window system does not tell.
+    virtual std::optional<TExtent> WorkArea() = 0;
     virtual void SetWidth(int width) = 0;
     virtual void SetHeight(int height) = 0;
     virtual void CenterOnDesktop() = 0;

@@ -71,6 +71,11 @@ Glib::RefPtr<Gdk::Pixbuf> BuiltInLogo() {
 
 } // namespace
 
+void TGiveWayToolbar::get_preferred_width_vfunc(int& minimum, int& natural) const {
+    Gtk::Toolbar::get_preferred_width_vfunc(minimum, natural);
+    natural = minimum;
+}
+
 TMainWindow::TMainWindow() {
     set_title(kApplicationTitle);
     set_position(Gtk::WIN_POS_CENTER);
@@ -192,6 +197,30 @@ void TMainWindow::SetCaption(const std::string& caption) {
     set_title(Utf8(caption));
 }
 
+std::optional<TExtent> TMainWindow::WorkArea() {
+    Glib::RefPtr<Gdk::Display> display = get_display();
+    if (!display) {
+        return std::nullopt;
+    }
+    // The monitor the window is on once it has been shown; before that, the primary one.
+    Glib::RefPtr<Gdk::Monitor> monitor;
+    if (Glib::RefPtr<Gdk::Window> own = get_window()) {
+        monitor = display->get_monitor_at_window(own);
+    }
+    if (!monitor) {
+        monitor = display->get_primary_monitor();
+    }
+    if (!monitor && display->get_n_monitors() > 0) {
+        monitor = display->get_monitor(0);
+    }
+    if (!monitor) {
+        return std::nullopt;
+    }
+    Gdk::Rectangle area;
+    monitor->get_workarea(area);
+    return TExtent{area.get_width(), area.get_height()};
+}
+
 void TMainWindow::SetWidth(int width) {
     width_ = width;
     ApplyGeometry();
@@ -303,7 +332,9 @@ void TMainWindow::LoadLogoIcon(const std::vector<std::uint8_t>& iconFile) {
 }
 
 bool TMainWindow::ToolBar1CustomDraw(const Cairo::RefPtr<Cairo::Context>& cr) {
-    if (!logo_) {
+    // On a bar too narrow for its buttons the logo's space has gone into the overflow menu,
+    // and the overflow arrow takes the right end.
+    if (!logo_ || !logoSpace_.get_mapped()) {
         return false;
     }
     const int x = ToolBar1.get_allocated_width() - 40;

@@ -13,6 +13,14 @@ namespace kiva {
 
 class TForm1;
 
+// A tool bar that never asks for more width than its overflow arrow: a window of a fixed size
+// takes its content's natural width, and the bar's buttons and logo space must not widen it
+// beyond the project's WindowWidth. Buttons that do not fit go into the arrow's menu.
+class TGiveWayToolbar : public Gtk::Toolbar {
+protected:
+    void get_preferred_width_vfunc(int& minimum, int& natural) const override;
+};
+
 // The main window on screen: tool bar, browser area and status bar. The decisions are taken
 // by TForm1; this class only shows them and passes the user's clicks on.
 class TMainWindow final : public Gtk::Window, public IMainView {
@@ -26,6 +34,7 @@ public:
 
     void AttachBrowser(void* nativeWidget) override;
     void SetCaption(const std::string& caption) override;
+    std::optional<TExtent> WorkArea() override;
     void SetWidth(int width) override;
     void SetHeight(int height) override;
     void CenterOnDesktop() override;
@@ -59,7 +68,7 @@ private:
     TFrameStyle frameStyle_ = TFrameStyle::fsDesign;
 
     Gtk::Box layout_{Gtk::ORIENTATION_VERTICAL};
-    Gtk::Toolbar ToolBar1;
+    TGiveWayToolbar ToolBar1;
     Gtk::ToolButton ButtonBack;
     Gtk::ToolButton ButtonForward;
     Gtk::ToolButton ButtonHome;

@@ -16,9 +16,14 @@ using TRecord = std::array<std::uint8_t, kProjectOptionsRecordSize>;
 
 // A length byte and up to 255 characters; what follows the characters is left over from
 // earlier values and ignored.
-std::string ShortText(const TRecord& r, std::size_t offset) {
+std::string ShortTextBytes(const TRecord& r, std::size_t offset) {
     const std::size_t length = r[offset];
     return std::string(reinterpret_cast<const char*>(r.data() + offset + 1), length);
+}
+
+// Archives made on the original platform hold their texts in Windows-1252.
+std::string ShortText(const TRecord& r, std::size_t offset) {
+    return ArchiveText(ShortTextBytes(r, offset));
 }
 
 std::int32_t Int32(const TRecord& r, std::size_t offset) {
@@ -53,10 +58,16 @@ TProjectOptions TProjectOptions::Decode(const std::uint8_t* data, std::size_t si
     o.AllowFind = Flag(r, projopt::AllowFind);
     o.AllowPrint = Flag(r, projopt::AllowPrint);
     o.AllowFontSize = Flag(r, projopt::AllowFontSize);
-    o.ViewPassword = ShortText(r, projopt::ViewPassword);
+    o.ViewPassword = ShortTextBytes(r, projopt::ViewPassword);
     o.ExternalMasks = ShortText(r, projopt::ExternalMasks);
     o.UserAgentText = ShortText(r, projopt::UserAgentText);
     return o;
+}
+
+bool ViewPasswordMatches(std::string_view stored, std::string_view typed) {
+    // Bytes that read as UTF-8 may still have been written as Windows-1252 ("Ã©" is the same
+    // two bytes as "é"), so either reading opens.
+    return typed == stored || typed == Cp1252ToUtf8(stored);
 }
 
 std::string HomeUrlFromStartPage(std::string_view startPage) {

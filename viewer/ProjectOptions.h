@@ -32,7 +32,9 @@ inline constexpr std::size_t UserAgentText = 1584;
 } // namespace projopt
 
 // The options the viewer takes from the record. All zero means: no start page, a borderless
-// window 200 by 0 pixels, no bars, every optional command off, no password.
+// window 200 by 0 pixels, no bars, every optional command off, no password. Texts are UTF-8:
+// those that are not valid UTF-8 come from archives made on the original platform and are read
+// as Windows-1252.
 struct TProjectOptions {
     std::string StartPage;
     std::int32_t WindowStyle = 0;
@@ -48,6 +50,7 @@ struct TProjectOptions {
     bool AllowFind = false;
     bool AllowPrint = false;
     bool AllowFontSize = false;
+    // As stored, in the archive's encoding: see ViewPasswordMatches.
     std::string ViewPassword;
     std::string ExternalMasks;
     std::string UserAgentText;
@@ -56,6 +59,10 @@ struct TProjectOptions {
     // as zero, so a short "-config-" leaves the rest of the options off.
     static TProjectOptions Decode(const std::uint8_t* data, std::size_t size);
 };
+
+// True when the text typed into the password box (UTF-8) is the stored password, whether the
+// archive holds it in UTF-8 or in Windows-1252.
+bool ViewPasswordMatches(std::string_view stored, std::string_view typed);
 
 // The home page's URL: the content root followed by the text after the last '\' or ':' of
 // the start page ('/' is no separator, so "docs/intro.html" stays whole).

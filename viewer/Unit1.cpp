@@ -24,10 +24,6 @@ const char* MessageOf(const std::exception& e) {
     return e.what();
 }
 
-int ClampExtent(std::int32_t v, int minimum) {
-    return static_cast<int>(std::clamp<std::int64_t>(v, minimum, kMaxWindowExtent));
-}
-
 } // namespace
 
 std::string ArchiveStorageKey(const TZLBArc2& archive) {
@@ -40,6 +36,19 @@ std::string ArchiveStorageKey(const TZLBArc2& archive) {
     sha.Add(archive.DirectoryRecords());
     // 128 bits name a folder well enough and keep its path short.
     return sha.HexDigest().substr(0, 32);
+}
+
+TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TExtent> workArea) {
+    int maxWidth = kMaxWindowExtent;
+    int maxHeight = kMaxWindowExtent;
+    if (workArea && workArea->Width > 0 && workArea->Height > 0) {
+        maxWidth = std::min(maxWidth, workArea->Width);
+        maxHeight = std::min(maxHeight, workArea->Height);
+    }
+    // The minimum width holds even on a work area narrower than it.
+    maxWidth = std::max(maxWidth, kMinWindowWidth);
+    return TExtent{static_cast<int>(std::clamp<std::int64_t>(width, kMinWindowWidth, maxWidth)),
+                   static_cast<int>(std::clamp<std::int64_t>(height, 0, maxHeight))};
 }
 
 void ReleaseProtocolReferences() {
@@ -223,13 +232,15 @@ bool TForm1::CheckViewPassword() {
     if (ProjectOptions.ViewPassword.empty()) {
         return true;
     }
-    return PasswordQuery(PasswordCaption, PasswordPrompt) == ProjectOptions.ViewPassword;
+    return ViewPasswordMatches(ProjectOptions.ViewPassword,
+                               PasswordQuery(PasswordCaption, PasswordPrompt));
 }
 
 void TForm1::ApplyWindowOptions() {
     const TProjectOptions& o = ProjectOptions;
-    view_.SetWidth(ClampExtent(o.WindowWidth, kMinWindowWidth));
-    view_.SetHeight(ClampExtent(o.WindowHeight, 0));
+    const TExtent size = FitWindowSize(o.WindowWidth, o.WindowHeight, view_.WorkArea());
+    view_.SetWidth(size.Width);
+    view_.SetHeight(size.Height);
     // The design centres the window already; the flag only asks for it again.
     if (o.CenterWindow) {
         view_.CenterOnDesktop();

@@ -441,7 +441,8 @@ std::function<void(Image&)> PatchStored(std::size_t i, std::size_t at, std::uint
 const std::string kReadError = EReadError().Message();
 
 std::vector<ExtractCase> ExtractCases() {
-    const std::int64_t far = std::int64_t(1) << 20;
+    // A constant, so the lambdas below read it without capturing it.
+    constexpr std::int64_t far = std::int64_t(1) << 20;
     return {
         {"EntryZlibHeaderDamaged",
          2,
@@ -476,14 +477,14 @@ std::vector<ExtractCase> ExtractCases() {
          {kCorrupted}},
         {"CompressedDataOffsetBeyondFileWithVerification",
          2,
-         [far](Plan& s) { EditRecord(s, 0, [far](Record& r) { r.dataOffset = far; }); },
+         [](Plan& s) { EditRecord(s, 0, [](Record& r) { r.dataOffset = far; }); },
          nullptr,
          "index.html",
          true,
          {"index.html failed CRC check"}},
         {"StoredDataOffsetBeyondFile",
          2,
-         [far](Plan& s) { EditRecord(s, 3, [far](Record& r) { r.dataOffset = far; }); },
+         [](Plan& s) { EditRecord(s, 3, [](Record& r) { r.dataOffset = far; }); },
          nullptr,
          "-config-",
          false,
@@ -508,7 +509,7 @@ std::vector<ExtractCase> ExtractCases() {
          {kReadError}},
         {"StoredDataOffsetBeforeFileStart",
          2,
-         [far](Plan& s) { EditRecord(s, 1, [far](Record& r) { r.dataOffset = -far; }); },
+         [](Plan& s) { EditRecord(s, 1, [](Record& r) { r.dataOffset = -far; }); },
          nullptr,
          "ui\\app.js",
          false,
@@ -516,7 +517,7 @@ std::vector<ExtractCase> ExtractCases() {
          "-config-"},
         {"CompressedDataOffsetBeforeFileStart",
          2,
-         [far](Plan& s) { EditRecord(s, 0, [far](Record& r) { r.dataOffset = -far; }); },
+         [](Plan& s) { EditRecord(s, 0, [](Record& r) { r.dataOffset = -far; }); },
          nullptr,
          "index.html",
          false,

@@ -1,8 +1,14 @@
 #include "Classes.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <string>
+
+#include "SysUtils.h"
 
 using namespace kiva;
 
@@ -96,4 +102,39 @@ TEST(FileStream, OpeningFailuresNameTheFile) {
     }
     EXPECT_THROW(TFileStream("/nonexistent-folder/x", fmCreate), EFCreateError);
     EXPECT_THROW(TFileStream("/tmp", fmOpenRead), EFOpenError);
+}
+
+// Opening a named pipe for reading blocks until a writer comes, which none ever does here. The
+// alarm ends the test program instead of letting a regression hang the whole run.
+TEST(FileStream, OnlyRegularFilesAreFilesAndOpeningAPipeNeverBlocks) {
+    char dir[] = "/tmp/kiva-fifo-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    const std::string fifo = std::string(dir) + "/pipe", file = std::string(dir) + "/file";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    { TFileStream(file, fmCreate).WriteBuffer("data", 4); }
+
+    ::alarm(10);
+    for (const std::string& path : {fifo, std::string(dir), std::string("/dev/null")}) {
+        EXPECT_FALSE(FileExists(path)) << path;
+        for (unsigned mode : {fmOpenRead | fmShareDenyWrite, unsigned(fmOpenReadWrite)}) {
+            try {
+                TFileStream f(path, mode);
+                ADD_FAILURE() << path << " opened";
+            } catch (const EFOpenError& e) {
+                EXPECT_NE(e.Message().find(path), std::string::npos) << e.Message();
+            }
+        }
+    }
+    ::alarm(0);
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(file + ".missing"));
+    // A regular file reads as before, and its handle is not left non-blocking for others.
+    TFileStream f(file, fmOpenRead);
+    char buf[4];
+    f.ReadBuffer(buf, 4);
+    EXPECT_EQ(std::string(buf, 4), "data");
+    EXPECT_EQ(::fcntl(f.Handle(), F_GETFL) & O_NONBLOCK, 0);
+    ::unlink(fifo.c_str());
+    ::unlink(file.c_str());
+    ::rmdir(dir);
 }

@@ -34,20 +34,23 @@ GUI_PIDS=()
 
 gui_log() { printf '[%s] %s\n' "$(date +%H:%M:%S.%N | cut -c1-12)" "$*" >&2; }
 
-# Runs the calling script again on a fresh virtual display, bounded in time. Tools that are
-# missing make the test skip (exit 77) instead of fail.
+# Runs the calling script again on a fresh virtual display with a session bus of its own,
+# bounded in time. Tools that are missing make the test skip (exit 77) instead of fail.
 gui_main() {
     if [[ -z "${KIVA_GUI_INNER:-}" ]]; then
         local tool
-        for tool in xvfb-run Xvfb xdotool import convert timeout; do
+        for tool in xvfb-run Xvfb xdotool import convert timeout dbus-run-session; do
             if ! command -v "$tool" >/dev/null 2>&1; then
-                echo "SKIP: $tool is not installed (apt-get install xvfb xdotool imagemagick)"
+                echo "SKIP: $tool is not installed" \
+                    "(apt-get install xvfb xdotool imagemagick dbus-daemon)"
                 exit 77
             fi
         done
         export KIVA_GUI_INNER=1
-        # timeout signals its whole process group, so the viewer and its WebKit helpers go too.
-        exec timeout -k 5 "$GUI_TEST_LIMIT" \
+        # timeout signals its whole process group, so the viewer, its WebKit helpers and the
+        # bus go too. dbus-run-session ends its bus when the test ends; without it, GLib would
+        # start one of its own for the display, and that one outlives the test.
+        exec timeout -k 5 "$GUI_TEST_LIMIT" dbus-run-session -- \
             xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$@"
     fi
     gui_args "$@"
@@ -87,8 +90,8 @@ gui_setup() {
     export WEBKIT_DISABLE_COMPOSITING_MODE=1
     export LIBGL_ALWAYS_SOFTWARE=1
     export GSETTINGS_BACKEND=memory
-    # Each test owns its display, so a stray desktop session bus must not be shared either.
-    unset DBUS_SESSION_BUS_ADDRESS
+    # Each test owns its display and its session bus, which dbus-run-session started for it.
+    [[ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]] || gui_fail "no session bus of the test's own"
     if [[ -n "$ARTIFACTS" ]]; then
         mkdir -p "$ARTIFACTS"
         rm -f "$ARTIFACTS"/*.png

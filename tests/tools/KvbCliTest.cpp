@@ -274,6 +274,49 @@ TEST(KvbCli, ExtractByNameAndAllEntriesRoundTrip) {
     EXPECT_EQ(AllFilesBelow(tmp / "one"), (std::vector<std::string>{"docs", "docs/bytes.bin"}));
 }
 
+// Archives made on the original platform store names and option texts in Windows-1252; kvb
+// shows and writes them in UTF-8 and finds them by their UTF-8 names.
+TEST(KvbCli, Windows1252NamesAreShownExtractedAndFoundInUtf8) {
+    TempDir tmp;
+    std::string options(2872, '\0');
+    options[0] = 9;
+    options.replace(1, 9, "caf\xE9.html");
+    CraftArchive(tmp / "old.kvb", {{"caf\xE9.html", "<p>caf\xE9</p>"},
+                                   {"docs\\r\xE9sum\xE9\x80.txt", "euro"},
+                                   {"ctl\x9D.txt", "control"},
+                                   {"-config-", options}});
+    const std::string cafe = "caf\xC3\xA9.html",
+                      resume = "docs\\r\xC3\xA9sum\xC3\xA9\xE2\x82\xAC.txt";
+
+    RunResult list = RunKvb(tmp, {"list", tmp / "old.kvb"});
+    EXPECT_EQ(list.Status, 0);
+    // U+009D is a control character that terminals may act on.
+    EXPECT_EQ(list.Out, cafe + "\n" + resume + "\nctl?.txt\n-config-\n");
+    EXPECT_NE(RunKvb(tmp, {"list", "-l", tmp / "old.kvb"}).Out.find(resume), std::string::npos);
+    EXPECT_NE(RunKvb(tmp, {"info", tmp / "old.kvb"}).Out.find("StartPage = " + cafe + "\n"),
+              std::string::npos);
+
+    // Found by the UTF-8 name, with slashes and in other letter case too.
+    EXPECT_EQ(RunKvb(tmp, {"cat", tmp / "old.kvb", cafe}).Out, "<p>caf\xE9</p>");
+    EXPECT_EQ(
+        RunKvb(tmp, {"cat", tmp / "old.kvb", "DOCS/r\xC3\xA9sum\xC3\xA9\xE2\x82\xAC.txt"}).Out,
+        "euro");
+    RunResult missing = RunKvb(tmp, {"cat", tmp / "old.kvb", "caf\xC3\xA8.html"});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Err.find("not found in archive"), std::string::npos) << missing.Err;
+
+    ASSERT_EQ(RunKvb(tmp, {"extract", tmp / "old.kvb", "-C", tmp / "all"}).Status, 0);
+    EXPECT_EQ(AllFilesBelow(tmp / "all"),
+              (std::vector<std::string>{"-config-", cafe, "ctl\xC2\x9D.txt", "docs",
+                                        "docs/r\xC3\xA9sum\xC3\xA9\xE2\x82\xAC.txt"}));
+    EXPECT_EQ(ReadText(tmp / ("all/" + cafe)), "<p>caf\xE9</p>");
+    RunResult one = RunKvb(tmp, {"extract", tmp / "old.kvb", "-C", tmp / "one",
+                                 "docs/r\xC3\xA9sum\xC3\xA9\xE2\x82\xAC.txt"});
+    EXPECT_EQ(one.Status, 0) << one.Err;
+    EXPECT_EQ(AllFilesBelow(tmp / "one"),
+              (std::vector<std::string>{"docs", "docs/r\xC3\xA9sum\xC3\xA9\xE2\x82\xAC.txt"}));
+}
+
 TEST(KvbCli, VerifyReportsAFlippedByteAndNamesTheEntry) {
     TempDir tmp;
     MakeSite(tmp);

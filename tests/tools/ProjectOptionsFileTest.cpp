@@ -39,17 +39,24 @@ const Slot kSlots[] = {
 
 TEST(ProjectOptionsFile, EveryKeyLandsAtItsOffsetAndNothingElseIsWritten) {
     // Distinct values per field: a text names its key, numbers differ in every byte.
+    // Window sizes beyond 32767 are refused in the file, so those two are set directly.
+    auto number = [](std::size_t i) { return 0x01020304 + 0x10 * int(i); };
     std::string ini = "[Options]\n";
     for (std::size_t i = 0; i < std::size(kSlots); ++i) {
         const Slot& s = kSlots[i];
+        if (s.Offset == 520 || s.Offset == 524) {
+            continue;
+        }
         ini += s.Key;
         ini += "=";
         ini += s.Type == Kind::Text  ? std::string(s.Key) + ".v"
-               : s.Type == Kind::Int ? std::to_string(0x01020304 + 0x10 * int(i))
+               : s.Type == Kind::Int ? std::to_string(number(i))
                                      : "1";
         ini += "\n";
     }
     TProjectOptionsFile opts = TProjectOptionsFile::ParseIni(ini, "t.ini");
+    opts.WindowWidth = number(2);
+    opts.WindowHeight = number(3);
     opts.VersionText = "kvb 9.8.7";
     const auto rec = opts.Encode();
     ASSERT_EQ(rec.size(), 2872u);
@@ -108,7 +115,8 @@ TEST(ProjectOptionsFile, ReadsTheUsualIniForms) {
                             "AllowFind=off\r\n"
                             "UserAgentText=\"  padded  \"\r\n"
                             "ExternalMasks=*.pdf;*.zip\r\n"
-                            "ViewPassword=\r\n";
+                            "ViewPassword=\r\n"
+                            "WindowHeight=32767\r\n";
     TProjectOptionsFile o = TProjectOptionsFile::ParseIni(ini, "t.ini");
     EXPECT_EQ(o.StartPage, "docs\\start.html");
     EXPECT_TRUE(o.ShowToolBar);
@@ -118,6 +126,7 @@ TEST(ProjectOptionsFile, ReadsTheUsualIniForms) {
     EXPECT_EQ(o.ExternalMasks, "*.pdf;*.zip");
     EXPECT_EQ(o.ViewPassword, "");
     EXPECT_EQ(o.WindowWidth, 0);
+    EXPECT_EQ(o.WindowHeight, 32767); // the largest a window can take
 }
 
 TEST(ProjectOptionsFile, TextsOfExactly255BytesFit) {
@@ -155,7 +164,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadIni{"NotANumber", "# x\nWindowWidth=9OO\n", "9OO"},
                       BadIni{"EmptyNumber", "\nWindowHeight=\n", "WindowHeight"},
                       BadIni{"Overflow", "\nWindowStyle=2147483648\n", "2147483648"},
-                      BadIni{"NegativeSize", "\nWindowWidth=-5\n", "0 or more"},
+                      BadIni{"NegativeSize", "\nWindowWidth=-5\n", "from 0 to 32767"},
+                      BadIni{"WiderThanAWindow", "\nWindowWidth=32768\n", "32768"},
+                      BadIni{"TallerThanAWindow", "\nWindowHeight=100000\n", "from 0 to 32767"},
                       BadIni{"BadFlag", "\nAllowCopy=maybe\n", "maybe"},
                       BadIni{"TextTooLong", "\nStartPage=" + std::string(256, 'a') + "\n",
                              "256 bytes"},

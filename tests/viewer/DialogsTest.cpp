@@ -64,13 +64,19 @@ TEST_F(DialogsTest, DefaultErrorIsCaptionedWithTheCurrentApplicationTitle) {
 }
 
 TEST_F(DialogsTest, PasswordQueryReadsCancelAsAnEmptyEntryAndKeepsAtMost255Characters) {
+    std::string accents;
+    for (int i = 0; i < 300; ++i) {
+        accents += "\xC3\xA9";
+    }
     user.InputAnswers = {std::string("secret"), std::nullopt, std::string(300, 'x'),
-                         std::string("")};
+                         std::string(""), accents};
     EXPECT_EQ(PasswordQuery("Password Required", "Prompt "), "secret");
     EXPECT_EQ(PasswordQuery("Password Required", "Prompt "), "");
     EXPECT_EQ(PasswordQuery("Password Required", "Prompt "), std::string(255, 'x'));
     EXPECT_EQ(PasswordQuery("Password Required", "Prompt "), "");
-    ASSERT_EQ(user.Queries.size(), 4u);
+    // Characters, not bytes: 255 accented letters are 510 bytes, none cut in two.
+    EXPECT_EQ(PasswordQuery("Password Required", "Prompt "), accents.substr(0, 510));
+    ASSERT_EQ(user.Queries.size(), 5u);
     EXPECT_EQ(user.Queries[0].Caption, "Password Required");
     EXPECT_EQ(user.Queries[0].Prompt, "Prompt ");
     EXPECT_EQ(user.Queries[0].MaxLength, 255);

@@ -118,6 +118,65 @@ TEST(ProjectOptionsTest, ShortTextsIgnoreTheBytesAfterTheirLength) {
     EXPECT_EQ(TRecord().Text(1584, full).Decode().UserAgentText, full);
 }
 
+// Archives made on the original platform hold Windows-1252 texts; this system's are UTF-8.
+TEST(ProjectOptionsTest, TextsThatAreNotUtf8AreReadAsWindows1252) {
+    const struct {
+        std::string stored;
+        std::string read;
+    } cases[] = {
+        {"index.html", "index.html"},
+        {"caf\xC3\xA9.html", "caf\xC3\xA9.html"}, // UTF-8 stays as it is
+        {"caf\xE9.html", "caf\xC3\xA9.html"},
+        {"\x80 Agent\x99", "\xE2\x82\xAC Agent\xE2\x84\xA2"},
+        {"*.exe;\xC4rger.*;", "*.exe;\xC3\x84rger.*;"},
+        {"\xC3", "\xC3\x83"}, // a cut-off UTF-8 sequence is Windows-1252 too
+    };
+    using TText = std::string TProjectOptions::*;
+    const std::pair<std::size_t, TText> fields[] = {
+        {projopt::StartPage, &TProjectOptions::StartPage},
+        {projopt::LogoFile, &TProjectOptions::LogoFile},
+        {projopt::ExternalMasks, &TProjectOptions::ExternalMasks},
+        {projopt::UserAgentText, &TProjectOptions::UserAgentText},
+    };
+    for (const auto& c : cases) {
+        for (const auto& [offset, field] : fields) {
+            EXPECT_EQ(TRecord().Text(offset, c.stored).Decode().*field, c.read)
+                << "offset " << offset << ": " << c.stored;
+        }
+        // The password stays in the archive's encoding for the comparison.
+        EXPECT_EQ(TRecord().Text(projopt::ViewPassword, c.stored).Decode().ViewPassword, c.stored);
+    }
+    EXPECT_EQ(HomeUrlFromStartPage(TRecord().Text(0, "C:\\web\\caf\xE9.html").Decode().StartPage),
+              "kiva://bundle/caf\xC3\xA9.html");
+}
+
+TEST(ProjectOptionsTest, ThePasswordBoxMatchesTheStoredPasswordInEitherEncoding) {
+    const struct {
+        const char* stored;
+        const char* typed; // always UTF-8, as the box gives it
+        bool matches;
+    } cases[] = {
+        {"Secret", "Secret", true},
+        {"Secret", "secret", false},
+        {"Secret", "Secret ", false},
+        {"Secret", "", false},
+        {"Gr\xFC\xDF", "Gr\xC3\xBC\xC3\x9F", true}, // Windows-1252 "Grüß"
+        {"Gr\xFC\xDF", "Gr\xC3\xBC", false},
+        {"Gr\xC3\xBC\xC3\x9F", "Gr\xC3\xBC\xC3\x9F", true}, // UTF-8 "Grüß"
+        {"\x80uro", "\xE2\x82\xACuro", true},
+        {"\x80uro", "\xC2\x80uro", false}, // U+0080 is not the euro sign of Windows-1252
+        // Two bytes that are UTF-8 "é" and Windows-1252 "Ã©": either reading opens.
+        {"\xC3\xA9", "\xC3\xA9", true},
+        {"\xC3\xA9", "\xC3\x83\xC2\xA9", true},
+        // A Windows-1252 "é" does not open for the UTF-8 reading of its UTF-8 bytes.
+        {"\xE9", "\xC3\x83\xC2\xA9", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ViewPasswordMatches(c.stored, c.typed), c.matches)
+            << "stored " << c.stored << ", typed " << c.typed;
+    }
+}
+
 TEST(ProjectOptionsTest, NegativeAndLargeNumbersAreSignedLittleEndian) {
     const TProjectOptions o = TRecord().Int(516, -1).Int(520, 0x7FFFFFFF).Int(524, -200).Decode();
     EXPECT_EQ(o.WindowStyle, -1);

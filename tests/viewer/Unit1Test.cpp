@@ -1,6 +1,7 @@
 #include "Unit1.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -239,6 +240,18 @@ TEST_F(Form1Test, AnArchiveThatCannotBeOpenedShowsTheReadersMessageAndSkipsTheRe
     // The window keeps its design: no option applied, no page.
     EXPECT_TRUE(log.empty());
 
+    // A named pipe is no archive file either, and the start does not wait for a writer (the
+    // alarm ends the test program should it ever wait).
+    Finish();
+    user.Boxes.clear();
+    ASSERT_EQ(::mkfifo(Path("pipe.kvb").c_str(), 0600), 0);
+    ::alarm(10);
+    Start({Path("pipe.kvb")});
+    ::alarm(0);
+    ASSERT_EQ(user.Boxes.size(), 1u);
+    EXPECT_EQ(user.Boxes[0].Text, "Archive file not found.");
+    EXPECT_TRUE(log.empty());
+
     // The same for a chosen file that is no archive.
     Finish();
     user.Boxes.clear();
@@ -294,11 +307,38 @@ TEST_F(Form1Test, SizesOutsideWhatAWindowCanTakeAreBroughtIntoRange) {
     EXPECT_EQ(log[0], "Width 200");
     EXPECT_EQ(log[1], "Height 0");
 
+    // The window fits the work area of the screen it goes on.
     Finish();
-    r.Int(projopt::WindowWidth, 0x7FFFFFFF).Int(projopt::WindowHeight, 100000);
+    view.WorkAreaSize = TExtent{1280, 770};
+    r.Int(projopt::WindowWidth, 24000).Int(projopt::WindowHeight, 24000);
     Start({Archive("b.kvb", {{"-config-", r.Str()}})});
-    EXPECT_EQ(log[0], "Width 32767");
-    EXPECT_EQ(log[1], "Height 32767");
+    EXPECT_EQ(log[0], "Width 1280");
+    EXPECT_EQ(log[1], "Height 770");
+}
+
+TEST(FitWindowSizeTest, TheMinimumWidthHoldsAndTheWorkAreaOrTheLargestExtentLimits) {
+    const std::optional<TExtent> none;
+    const struct {
+        std::int32_t width, height;
+        std::optional<TExtent> workArea;
+        int fitWidth, fitHeight;
+    } cases[] = {
+        {830, 430, TExtent{1280, 770}, 830, 430},
+        {50, 0, TExtent{1280, 770}, 200, 0},
+        {-5, -5, TExtent{1280, 770}, 200, 0},
+        {24000, 24000, TExtent{1280, 770}, 1280, 770},
+        {1281, 770, TExtent{1280, 770}, 1280, 770},
+        {0x7FFFFFFF, INT32_MIN, TExtent{1920, 1050}, 1920, 0},
+        {500, 500, TExtent{150, 100}, 200, 100}, // the minimum width beats a tiny screen
+        {24000, 24000, none, 24000, 24000},
+        {0x7FFFFFFF, 100000, none, 32767, 32767},
+        {40000, 40000, TExtent{0, 0}, 32767, 32767}, // a monitor without size tells nothing
+    };
+    for (const auto& c : cases) {
+        const TExtent fit = FitWindowSize(c.width, c.height, c.workArea);
+        EXPECT_EQ(fit.Width, c.fitWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(fit.Height, c.fitHeight) << c.width << "x" << c.height;
+    }
 }
 
 TEST(FrameStyleTest, EachWindowStyleGivesItsFrameAndOthersKeepTheDesign) {
@@ -321,6 +361,12 @@ TEST_F(Form1Test, TheUserAgentTextBecomesTheSessionsOnlyWhenSet) {
     r.Text(projopt::UserAgentText, "KivabookTest/1.0");
     Start({Site("ua.kvb", r)});
     EXPECT_EQ(SessionUserAgent(), "KivabookTest/1.0");
+
+    // An archive made on the original platform: the session gets the Windows-1252 reading.
+    Finish();
+    r.Text(projopt::UserAgentText, "Kivabook\xAE Caf\xE9/1.0");
+    Start({Site("ua1252.kvb", r)});
+    EXPECT_EQ(SessionUserAgent(), "Kivabook\xC2\xAE Caf\xC3\xA9/1.0");
 }
 
 // --- View password --------------------------------------------------------------------------
@@ -329,13 +375,14 @@ struct TPasswordCase {
     const char* Name;
     std::optional<std::string> Entry;
     bool Opens;
+    std::string Stored = "Secret";
 };
 
 class PasswordTest : public Form1Test, public ::testing::WithParamInterface<TPasswordCase> {};
 
 TEST_P(PasswordTest, OnlyTheExactPasswordOpensTheSite) {
     TOptionsRecord r = SampleOptions();
-    r.Text(projopt::ViewPassword, "Secret");
+    r.Text(projopt::ViewPassword, GetParam().Stored);
     user.InputAnswers = {GetParam().Entry};
     TForm1& f = Start({Site("pw.kvb", r)});
     ASSERT_EQ(user.Queries.size(), 1u);
@@ -352,13 +399,16 @@ TEST_P(PasswordTest, OnlyTheExactPasswordOpensTheSite) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, PasswordTest,
-                         ::testing::Values(TPasswordCase{"Right", std::string("Secret"), true},
-                                           TPasswordCase{"WrongCase", std::string("secret"), false},
-                                           TPasswordCase{"Longer", std::string("Secret "), false},
-                                           TPasswordCase{"Empty", std::string(""), false},
-                                           TPasswordCase{"Cancelled", std::nullopt, false}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    Entries, PasswordTest,
+    ::testing::Values(TPasswordCase{"Right", std::string("Secret"), true},
+                      TPasswordCase{"WrongCase", std::string("secret"), false},
+                      TPasswordCase{"Longer", std::string("Secret "), false},
+                      TPasswordCase{"Empty", std::string(""), false},
+                      TPasswordCase{"Cancelled", std::nullopt, false},
+                      TPasswordCase{"Windows1252", "S\xC3\xA9same", true, "S\xE9same"},
+                      TPasswordCase{"Windows1252Wrong", "Sesame", false, "S\xE9same"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Form1Test, NoPasswordMeansNoDialog) {
     Start({Site("open.kvb")});

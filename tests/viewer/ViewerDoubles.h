@@ -36,6 +36,7 @@ public:
         Caption = caption;
         log_.push_back("Caption " + caption);
     }
+    std::optional<TExtent> WorkArea() override { return WorkAreaSize; }
     void SetWidth(int width) override { log_.push_back("Width " + std::to_string(width)); }
     void SetHeight(int height) override { log_.push_back("Height " + std::to_string(height)); }
     void CenterOnDesktop() override { log_.push_back("Center"); }
@@ -70,6 +71,7 @@ public:
     }
     void Sleep(int ms) override { Sleeps.push_back(ms); }
 
+    std::optional<TExtent> WorkAreaSize;
     std::string Caption;
     std::string StatusText;
     std::vector<std::uint8_t> Logo;
