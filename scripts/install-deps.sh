@@ -10,6 +10,9 @@ packages=(
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libwebkit2gtk-4.1-0
   gnome-icon-theme adwaita-icon-theme fonts-dejavu-core
   xvfb xauth xdotool imagemagick dbus-x11 python3
+  # Installing, desktop integration and the Debian package, with their validators.
+  dpkg-dev file desktop-file-utils shared-mime-info appstream xdg-utils libglib2.0-bin
+  libgtk-3-bin dbus-daemon x11-utils man-db groff-base
 )
 
 missing=()
