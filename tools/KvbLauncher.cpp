@@ -61,8 +61,8 @@ private:
     int fd_;
 };
 
-} // namespace
-
+// One argument of an Exec key, quoted where the key's rules demand it (before the escapes
+// that every string value gets).
 std::string QuoteExecArgument(const std::string& argument) {
     static const char* const kReserved = " \t\n\"'\\><~|&;$*?#()`";
     std::string out;
@@ -87,6 +87,7 @@ std::string QuoteExecArgument(const std::string& argument) {
     return quoted + "\"";
 }
 
+// A value of a string key with its backslashes and line breaks escaped.
 std::string EscapeDesktopValue(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -109,6 +110,8 @@ std::string EscapeDesktopValue(const std::string& text) {
     }
     return out;
 }
+
+} // namespace
 
 TLauncher TLauncher::For(const std::string& entryFile, const std::string& bookFile,
                          const std::string& name) {

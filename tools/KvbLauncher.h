@@ -14,8 +14,9 @@ struct TLauncher {
     std::string RelativeTarget;
 
     // Checks the files and the name before anything is written: the entry's file name must
-    // end in ".desktop" and differ from the book's, and both texts must be UTF-8, as desktop
-    // entries are. Raises EPackError.
+    // end in ".desktop", lie in an existing folder and differ from the book's, and the name
+    // and the book's path must be UTF-8, as desktop entries are. An empty name becomes the
+    // book's file name. Raises EPackError.
     static TLauncher For(const std::string& entryFile, const std::string& bookFile,
                          const std::string& name);
 
@@ -26,12 +27,5 @@ struct TLauncher {
     // The file is replaced only once it is complete.
     void WriteTo(const std::string& entryFile) const;
 };
-
-// One argument of an Exec key, quoted where the key's rules demand it (before the escapes
-// that every string value gets).
-std::string QuoteExecArgument(const std::string& argument);
-
-// A value of a string key with its backslashes and line breaks escaped.
-std::string EscapeDesktopValue(const std::string& text);
 
 } // namespace kiva
