@@ -10,6 +10,13 @@ packages=(
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libwebkit2gtk-4.1-0
   gnome-icon-theme adwaita-icon-theme fonts-dejavu-core
   xvfb xauth xdotool imagemagick dbus-x11 dbus-daemon python3
+  # Media in the archives' pages: WebM (VP8/VP9, Vorbis/Opus), MP4 (H.264/AAC), WAV, and the
+  # GStreamer tools that the media tests make their clips with.
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-libav gstreamer1.0-gl gstreamer1.0-tools
+  # Installing, desktop integration and the Debian package, with their validators.
+  dpkg-dev file desktop-file-utils shared-mime-info appstream xdg-utils libglib2.0-bin
+  libgtk-3-bin x11-utils man-db groff-base
 )
 
 missing=()

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "KvbExtract.h"
+#include "KvbLauncher.h"
 #include "KvbWriter.h"
 #include "ProjectOptionsFile.h"
 #include "ZLIBArchive2.h"
@@ -83,7 +84,11 @@ const Command kPack = {
     "  --stored            store the files as they are instead of compressing them\n"
     "  --raw-directory     do not compress the directory\n"
     "  --format 1|2        archive layout version (default 2; 1 limits sizes to 2 GiB)\n"
-    "  --viewer EXE        write EXE followed by the archive: one executable file\n"};
+    "  --viewer EXE        write EXE followed by the archive: one executable file\n"
+    "  --desktop-entry FILE.desktop\n"
+    "                      with --viewer: also write a launcher that starts OUT from\n"
+    "                      the folder the two files share (mode 0755)\n"
+    "  --desktop-name NAME the launcher's name in menus (default: OUT's file name)\n"};
 
 const Command kList = {"list", "kvb list ARCHIVE [-l]",
                        "Lists the full entry names, one per line, in directory order.\n"
@@ -298,7 +303,8 @@ std::string BaseName(const std::string& path) {
 
 int RunPack(std::vector<std::string> args) {
     ArgReader r(kPack, std::move(args));
-    std::string dir, out, optionsFile, logoFile, viewer;
+    std::string dir, out, optionsFile, logoFile, viewer, desktopEntry;
+    std::optional<std::string> desktopName;
     TPackSettings settings;
     while (r.Next()) {
         if (!r.IsOption()) {
@@ -314,6 +320,10 @@ int RunPack(std::vector<std::string> args) {
             logoFile = r.Value();
         } else if (r.Is(nullptr, "--viewer")) {
             viewer = r.Value();
+        } else if (r.Is(nullptr, "--desktop-entry")) {
+            desktopEntry = r.Value();
+        } else if (r.Is(nullptr, "--desktop-name")) {
+            desktopName = r.Value();
         } else if (r.Is(nullptr, "--stored")) {
             r.NoValue();
             settings.Stored = true;
@@ -335,6 +345,17 @@ int RunPack(std::vector<std::string> args) {
     }
     if (out.empty()) {
         throw UsageError{&kPack, "no output archive given (-o OUT)"};
+    }
+    // Only a book that carries the viewer can be started; a .kvb file opens by its type.
+    if (!desktopEntry.empty() && viewer.empty()) {
+        throw UsageError{&kPack, "--desktop-entry needs --viewer"};
+    }
+    if (desktopName && desktopEntry.empty()) {
+        throw UsageError{&kPack, "--desktop-name needs --desktop-entry"};
+    }
+    std::optional<TLauncher> launcher;
+    if (!desktopEntry.empty()) {
+        launcher = TLauncher::For(desktopEntry, out, desktopName.value_or(std::string()));
     }
 
     std::optional<TProjectOptionsFile> options;
@@ -399,6 +420,10 @@ int RunPack(std::vector<std::string> args) {
     }
     std::cout << out << ": " << result.Entries.size() << " entries, " << result.ArchiveSize
               << " bytes\n";
+    if (launcher) {
+        launcher->WriteTo(desktopEntry);
+        std::cout << desktopEntry << ": launcher \"" << launcher->Name << "\"\n";
+    }
     return kExitOk;
 }
 

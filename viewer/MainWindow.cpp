@@ -17,6 +17,8 @@ constexpr int kDesignClientHeight = 461;
 constexpr int kButtonWidth = 57;
 constexpr int kButtonHeight = 60;
 constexpr int kLogoSize = 32;
+// The program's icon in the icon theme, installed beside its desktop entry.
+constexpr const char* kProgramIcon = "org.kivabook.Viewer";
 
 // The first of the names the icon theme knows; themes differ in which names they carry.
 Glib::ustring ThemeIcon(std::initializer_list<const char*> names) {
@@ -160,6 +162,13 @@ TMainWindow::TMainWindow() {
     add(layout_);
 
     logo_ = BuiltInLogo();
+    // Every window of the program, dialogs included, carries its icon; run from a build folder,
+    // where the theme does not know it, the drawn logo stands in.
+    if (Gtk::IconTheme::get_default()->has_icon(kProgramIcon)) {
+        Gtk::Window::set_default_icon_name(kProgramIcon);
+    } else {
+        Gtk::Window::set_default_icon(logo_);
+    }
     ApplyGeometry();
     layout_.show_all();
 }
@@ -323,6 +332,8 @@ void TMainWindow::LoadLogoIcon(const std::vector<std::uint8_t>& iconFile) {
     if (!icon) {
         throw Exception("Invalid icon");
     }
+    // The project's logo is also the window's icon, at its own size.
+    set_icon(icon);
     // The bar has room for a 32 by 32 picture; icons of other sizes are fitted into it.
     if (icon->get_width() != kLogoSize || icon->get_height() != kLogoSize) {
         icon = icon->scale_simple(kLogoSize, kLogoSize, Gdk::INTERP_BILINEAR);

@@ -376,5 +376,37 @@ TEST(KvbCli, ViewerOutputIsTheExecutableFollowedByTheArchive) {
     EXPECT_EQ(RunKvb(tmp, {"verify", tmp / "bundle"}).Status, 0);
 }
 
+TEST(KvbCli, DesktopEntryNeedsTheViewerAndIsCheckedBeforeTheBookIsWritten) {
+    TempDir tmp;
+    MakeSite(tmp);
+    WriteFile(tmp / "viewer", test::NoiseBytes(100, 1));
+    const std::string site = tmp / "site", book = tmp / "book", viewer = tmp / "viewer";
+    struct Case {
+        std::vector<std::string> Args;
+        int Status;
+        const char* ErrText;
+    };
+    const Case cases[] = {
+        {{"--desktop-entry", tmp / "b.desktop"}, 2, "--desktop-entry needs --viewer"},
+        {{"--viewer", viewer, "--desktop-name", "B"}, 2, "--desktop-name needs --desktop-entry"},
+        {{"--viewer", viewer, "--desktop-entry", tmp / "b.txt"}, 1, "must end in .desktop"},
+        {{"--viewer", viewer, "--desktop-entry", tmp / "no/b.desktop"}, 1, "no such folder"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"pack", site, "-o", book};
+        args.insert(args.end(), c.Args.begin(), c.Args.end());
+        SCOPED_TRACE(c.ErrText);
+        RunResult r = RunKvb(tmp, args);
+        EXPECT_EQ(r.Status, c.Status);
+        EXPECT_NE(r.Err.find(c.ErrText), std::string::npos) << r.Err;
+        EXPECT_FALSE(fs::exists(book));
+    }
+    RunResult ok = RunKvb(tmp, {"pack", site, "-o", book, "--viewer", viewer, "--desktop-entry",
+                                tmp / "b.desktop", "--desktop-name", "Das Buch"});
+    ASSERT_EQ(ok.Status, 0) << ok.Err;
+    EXPECT_NE(ok.Out.find("b.desktop: launcher \"Das Buch\""), std::string::npos) << ok.Out;
+    EXPECT_NE(ReadText(tmp / "b.desktop").find("\nName=Das Buch\n"), std::string::npos);
+}
+
 } // namespace
 } // namespace kiva
