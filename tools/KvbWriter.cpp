@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <unordered_map>
 
@@ -36,6 +37,18 @@ std::string SysError(const std::string& what, const std::string& file) {
 }
 
 // A deflater for one zlib stream at the default level; ended on every path.
+// Files that are compressed already: deflating them again gains nothing, and stored as they
+// are, a reader reaches any of their bytes at once (a video seeks without inflating).
+bool IsCompressedFormat(std::string_view name) {
+    static const char* const kExtensions[] = {
+        ".webm", ".mp4",  ".m4v", ".m4a", ".mov",  ".mkv", ".mp3",  ".ogg",   ".ogv",  ".oga",
+        ".opus", ".flac", ".aac", ".jpg", ".jpeg", ".png", ".gif",  ".webp",  ".avif", ".zip",
+        ".gz",   ".tgz",  ".bz2", ".xz",  ".7z",   ".zst", ".woff", ".woff2",
+    };
+    const std::string ext = AnsiLowerCaseAscii(ExtractFileExt(name));
+    return std::find(std::begin(kExtensions), std::end(kExtensions), ext) != std::end(kExtensions);
+}
+
 class Deflater {
 public:
     Deflater() {
@@ -338,19 +351,24 @@ TPackResult TKvbWriter::Write(TStream& out) {
         std::uint32_t crc = 0xFFFFFFFFu;
         std::int64_t size = 0;
         std::size_t n = next();
-        if (n == 0) {
-            // Nothing to inflate: an empty entry takes no bytes and shares its offset.
+        auto store = [&](std::size_t first) {
             e.Method = emStored;
             e.Level = fcNone;
-        } else if (settings_.Stored) {
-            e.Method = emStored;
-            e.Level = fcNone;
-            for (; n > 0; n = next()) {
+            for (n = first; n > 0; n = next()) {
                 crc = UpdateCRC32(crc, buf.get(), n);
                 size += static_cast<std::int64_t>(n);
                 emit(buf.get(), n);
             }
+        };
+        if (n == 0) {
+            // Nothing to inflate: an empty entry takes no bytes and shares its offset.
+            e.Method = emStored;
+            e.Level = fcNone;
+        } else if (settings_.Stored || IsCompressedFormat(it.Name)) {
+            store(n);
         } else {
+            const std::uint32_t archiveCrcBefore = archiveCrc;
+            const std::int64_t doneBefore = done - static_cast<std::int64_t>(n);
             e.Method = emCompressed;
             e.Level = fcDefault;
             Deflater z;
@@ -367,6 +385,22 @@ TPackResult TKvbWriter::Write(TStream& out) {
             }
             z.Feed(nullptr, 0, true, sink);
             e.CompressedSize = compressed;
+            if (compressed >= size) {
+                // Deflate could not shrink it: it is kept as it is instead, where readers
+                // reach any of its bytes at once.
+                out.Seek(-compressed, TSeekOrigin::soCurrent);
+                offset -= compressed;
+                archiveCrc = archiveCrcBefore;
+                done = doneBefore;
+                if (file) {
+                    file->SetPosition(0);
+                }
+                memPos = 0;
+                crc = 0xFFFFFFFFu;
+                size = 0;
+                e.CompressedSize = 0;
+                store(next());
+            }
         }
         e.UncompressedSize = size;
         e.CRC = size == 0 ? 0 : ~crc;
@@ -407,6 +441,10 @@ TPackResult TKvbWriter::Write(TStream& out) {
     std::uint8_t raw[kTrailerSize] = {};
     t.Encode(raw);
     out.WriteBuffer(raw, kTrailerSize);
+    // An entry that was stored after all leaves its longer deflated form behind the end.
+    if (out.Size() > out.Position()) {
+        out.SetSize(out.Position());
+    }
     result.ArchiveSize = offset + kTrailerSize;
     return result;
 }
