@@ -4,6 +4,7 @@
 //
 //   kiva_bench_streaming [MiB]        (default 300)
 //   kiva_bench_streaming --zlib-only [MiB]   prints only the bare inflation's milliseconds
+//   kiva_bench_streaming --write FILE [MiB]  writes the entry's content to FILE and ends
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -176,16 +177,24 @@ TFetch Fetch(const kiva::TLoopbackServer& server, const std::string& name,
 
 int main(int argc, char** argv) {
     bool zlibOnly = false;
+    std::string writeTo;
     std::size_t mib = 300;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--zlib-only") == 0) {
             zlibOnly = true;
+        } else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
+            writeTo = argv[++i];
         } else {
             mib = static_cast<std::size_t>(std::stoul(argv[i]));
         }
     }
     const std::size_t size = mib << 20;
     const std::string content = CompressibleContent(size);
+    if (!writeTo.empty()) {
+        std::ofstream(writeTo, std::ios::binary).write(content.data(),
+                                                       static_cast<std::streamsize>(size));
+        return 0;
+    }
     const std::string deflated = Deflate(content);
     const double bare = BareInflateMs(deflated, size);
     if (zlibOnly) {
