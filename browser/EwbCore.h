@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "Menus.h"
 #include "SHDocVw_EWB.h"
 
 namespace kiva {
@@ -138,6 +139,8 @@ public:
 
     std::string DisableCtrlShortcuts = "N";
     TIEPopupMenus DisabledPopupMenus;
+    // The menu shown in place of every suppressed context menu of the browser; not owned.
+    TPopupMenu* PopupMenu = nullptr;
     TScriptErrorAction ScriptErrorAction = TScriptErrorAction::eaContinue;
     TDragDropHandlingType DropHandlingType = TDragDropHandlingType::ddtMS;
     std::string OptionKeyPath;

@@ -19,19 +19,41 @@ using DISPID = std::int32_t;
 
 inline constexpr CLSID CLSID_WebBrowser = GuidLiteral("{8856F961-340A-11D0-A96B-00C04FD705A2}");
 
-// Dispatch ids of the events the host routes.
+// Dispatch ids of the browser's events.
 inline constexpr DISPID DISPID_STATUSTEXTCHANGE = 102;
 inline constexpr DISPID DISPID_DOWNLOADCOMPLETE = 104;
 inline constexpr DISPID DISPID_COMMANDSTATECHANGE = 105;
 inline constexpr DISPID DISPID_DOWNLOADBEGIN = 106;
 inline constexpr DISPID DISPID_PROGRESSCHANGE = 108;
+inline constexpr DISPID DISPID_PROPERTYCHANGE = 112;
 inline constexpr DISPID DISPID_TITLECHANGE = 113;
+inline constexpr DISPID DISPID_PRINTTEMPLATEINSTANTIATION = 225;
+inline constexpr DISPID DISPID_PRINTTEMPLATETEARDOWN = 226;
+inline constexpr DISPID DISPID_UPDATEPAGESTATUS = 227;
 inline constexpr DISPID DISPID_BEFORENAVIGATE2 = 250;
 inline constexpr DISPID DISPID_NEWWINDOW2 = 251;
 inline constexpr DISPID DISPID_NAVIGATECOMPLETE2 = 252;
+inline constexpr DISPID DISPID_ONQUIT = 253;
+inline constexpr DISPID DISPID_ONVISIBLE = 254;
+inline constexpr DISPID DISPID_ONTOOLBAR = 255;
+inline constexpr DISPID DISPID_ONMENUBAR = 256;
+inline constexpr DISPID DISPID_ONSTATUSBAR = 257;
+inline constexpr DISPID DISPID_ONFULLSCREEN = 258;
 inline constexpr DISPID DISPID_DOCUMENTCOMPLETE = 259;
+inline constexpr DISPID DISPID_ONTHEATERMODE = 260;
+inline constexpr DISPID DISPID_ONADDRESSBAR = 261;
+inline constexpr DISPID DISPID_WINDOWSETRESIZABLE = 262;
 inline constexpr DISPID DISPID_WINDOWCLOSING = 263;
+inline constexpr DISPID DISPID_WINDOWSETLEFT = 264;
+inline constexpr DISPID DISPID_WINDOWSETTOP = 265;
+inline constexpr DISPID DISPID_WINDOWSETWIDTH = 266;
+inline constexpr DISPID DISPID_WINDOWSETHEIGHT = 267;
+inline constexpr DISPID DISPID_CLIENTTOHOSTWINDOW = 268;
+inline constexpr DISPID DISPID_SETSECURELOCKICON = 269;
+inline constexpr DISPID DISPID_FILEDOWNLOAD = 270;
 inline constexpr DISPID DISPID_NAVIGATEERROR = 271;
+inline constexpr DISPID DISPID_PRIVACYIMPACTEDSTATECHANGE = 272;
+inline constexpr DISPID DISPID_NEWWINDOW3 = 273;
 
 // Dispatch ids of properties and ambient properties.
 inline constexpr DISPID DISPID_APPLICATION = 200;
@@ -52,6 +74,72 @@ inline constexpr DWORD DOCHOSTUIFLAG_OPENNEWWIN = 0x20;
 inline constexpr DWORD DOCHOSTUIFLAG_FLAT_SCROLLBAR = 0x80;
 inline constexpr DWORD DOCHOSTUIFLAG_ENABLE_FORMS_AUTOCOMPLETE = 0x4000;
 inline constexpr DWORD DOCHOSTUIFLAG_THEME = 0x40000;
+
+// An automation argument: not given (the error value automation passes for an omitted
+// optional argument), empty, a 32-bit integer, a boolean, a text or an object.
+struct TVariant {
+    enum class TKind { vkNotGiven, vkEmpty, vkInt32, vkBool, vkText, vkObject };
+    TKind Kind = TKind::vkEmpty;
+    std::int32_t Int = 0;
+    bool Bool = false;
+    std::u16string Text;
+    ComPtr<IUnknown> Object;
+
+    static TVariant NotGiven() {
+        TVariant r;
+        r.Kind = TKind::vkNotGiven;
+        return r;
+    }
+    static TVariant Int32(std::int32_t v) {
+        TVariant r;
+        r.Kind = TKind::vkInt32;
+        r.Int = v;
+        return r;
+    }
+    static TVariant Boolean(bool v) {
+        TVariant r;
+        r.Kind = TKind::vkBool;
+        r.Bool = v;
+        return r;
+    }
+};
+
+// Command ids and options of ExecWB and of a command target's Exec.
+inline constexpr DWORD OLECMDID_PRINTPREVIEW = 7;
+inline constexpr DWORD OLECMDID_COPY = 12;
+inline constexpr DWORD OLECMDID_ZOOM = 19;
+inline constexpr DWORD OLECMDEXECOPT_DODEFAULT = 0;
+inline constexpr DWORD OLECMDEXECOPT_PROMPTUSER = 1;
+inline constexpr DWORD OLECMDEXECOPT_DONTPROMPTUSER = 2;
+inline constexpr HRESULT OLECMDERR_E_NOTSUPPORTED = static_cast<HRESULT>(0x80040100);
+
+// Command groups: the browser's (find is its command 1), the document host's (script errors
+// are its command 40) and the shell's.
+inline constexpr GUID CGID_IWebBrowser = GuidLiteral("{ED016940-BD5B-11CF-BA4E-00C04FD70816}");
+inline constexpr DWORD HTMLID_FIND = 1;
+inline constexpr GUID CGID_DocHostCommandHandler =
+    GuidLiteral("{F38BC242-B950-11D1-8918-00C04FC2C836}");
+inline constexpr DWORD OLECMDID_SHOWSCRIPTERROR = 40;
+inline constexpr GUID CGID_Explorer = GuidLiteral("{000214D0-0000-0000-C000-000000000046}");
+
+// One command of a QueryStatus request.
+struct OLECMD {
+    ULONG cmdID = 0;
+    DWORD cmdf = 0;
+};
+
+// Commands addressed by group and id: the document answers the browser group's find, the
+// host answers the document host's script-error command.
+struct IOleCommandTarget : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{B722BCCB-4E68-101B-A2BC-00AA00404770}");
+    virtual HRESULT QueryStatus(const GUID* pguidCmdGroup, ULONG cCmds, OLECMD* prgCmds) = 0;
+    virtual HRESULT Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD nCmdexecopt,
+                         TVariant* pvaIn, TVariant* pvaOut) = 0;
+
+protected:
+    ~IOleCommandTarget() = default;
+};
+inline constexpr IID IID_IOleCommandTarget = IOleCommandTarget::kIID;
 
 // The host-info record. The style-sheet and namespace texts are owned copies; empty means
 // none was given.
@@ -124,6 +212,11 @@ struct IWebBrowser2 : IUnknown {
     virtual HRESULT get_LocationURL(std::u16string& url) = 0;
     // The browser's own automation object; it answers IOleControl.
     virtual HRESULT get_Application(IUnknown** application) = 0;
+    // The current document's automation object (it answers IOleCommandTarget), or null (with
+    // S_OK) when there is no document yet.
+    virtual HRESULT get_Document(IUnknown** document) = 0;
+    // Carries out one of the OLECMDID_ commands with the given option and arguments.
+    virtual HRESULT ExecWB(DWORD cmdID, DWORD cmdexecopt, TVariant* pvaIn, TVariant* pvaOut) = 0;
 
     // The site the control consults (IDocHostUIHandler); null detaches it.
     virtual HRESULT SetClientSite(IUnknown* site) = 0;

@@ -49,6 +49,8 @@ public:
     // Replaces the built-in logo with a Windows icon file; raises kiva::Exception with a
     // message for the user when the bytes are not an icon.
     virtual void LoadLogoIcon(const std::vector<std::uint8_t>& iconFile) = 0;
+    // Shows the browser area's context menu at the mouse pointer.
+    virtual void ShowBrowserMenu(int x, int y) = 0;
     // Asks the message loop to end; the window may never be shown.
     virtual void RequestQuit() = 0;
     // Asks the window to close, as the close box does.

@@ -364,6 +364,12 @@ void TMainWindow::FontSizeItemClick(Gtk::RadioMenuItem&) {
     // Zooming is carried to the browser by a later command; the mark moves with the pick.
 }
 
+void TMainWindow::ShowBrowserMenu(int, int) {
+    // The toolkit places a menu at the pointer itself; on some displays a window cannot place
+    // anything at absolute screen coordinates.
+    PopupMenu2.popup_at_pointer(nullptr);
+}
+
 void TMainWindow::RequestQuit() {
     quitRequested_ = true;
     if (gtk_main_level() > 0) {

@@ -45,6 +45,7 @@ public:
     void SetCommandEnabled(TViewCommand command, bool enabled) override;
     void SetStatusText(const std::string& text) override;
     void LoadLogoIcon(const std::vector<std::uint8_t>& iconFile) override;
+    void ShowBrowserMenu(int x, int y) override;
     void RequestQuit() override;
     void RequestClose() override;
     void ProcessMessages() override;

@@ -85,8 +85,14 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
     Arc->CompressionLevel = fcFastest;
     Arc->OnErrorLogged = [this](const std::string& msg) { ArcErrorLogged(msg); };
 
+    PopupMenu2 = new TPopupMenu(this);
+    PopupMenu2->SetName("PopupMenu2");
+    PopupMenu2->OnPopup = [this](TComponent* sender) { PopupMenu2Popup(sender); };
+    PopupMenu2->ShowAt = [this](int x, int y) { view_.ShowBrowserMenu(x, y); };
+
     WebBrowser1 = new TEmbeddedWB(this);
     WebBrowser1->SetName("WebBrowser1");
+    WebBrowser1->PopupMenu = PopupMenu2;
     WebBrowser1->DisabledPopupMenus = TIEPopupMenus{
         TIEPopupMenu::rcmDefault, TIEPopupMenu::rcmImage,    TIEPopupMenu::rcmControl,
         TIEPopupMenu::rcmTable,   TIEPopupMenu::rcmSelText,  TIEPopupMenu::rcmAnchor,
@@ -344,6 +350,11 @@ void TForm1::WebBrowser1CommandStateChange(TComponent*, std::int32_t Command, bo
 
 void TForm1::WebBrowser1WindowClosing(TComponent*, bool, bool&) {
     view_.RequestClose();
+}
+
+void TForm1::PopupMenu2Popup(TComponent*) {
+    // Enabled at every opening, whatever the project allows; the command itself still asks.
+    view_.SetCommandEnabled(TViewCommand::vcCopy, true);
 }
 
 void TForm1::ButtonBackClick() {

@@ -49,6 +49,8 @@ public:
     // Components of the design, owned by the form.
     TZLBArc2* Arc = nullptr;
     TEmbeddedWB* WebBrowser1 = nullptr;
+    // The browser area's context menu.
+    TPopupMenu* PopupMenu2 = nullptr;
     std::unique_ptr<TMemoryStream> OptionsStream;
     // Serves the archive to the browser's media player and bulk fetches; absent when it
     // could not start, and then those requests go through the scheme.
@@ -89,6 +91,7 @@ public:
     void WebBrowser1StatusTextChange(TComponent* Sender, const std::string& Text);
     void WebBrowser1CommandStateChange(TComponent* Sender, std::int32_t Command, bool Enable);
     void WebBrowser1WindowClosing(TComponent* Sender, bool IsChildWindow, bool& Cancel);
+    void PopupMenu2Popup(TComponent* Sender);
     void ButtonBackClick();
     void ButtonForwardClick();
     void ButtonHomeClick();

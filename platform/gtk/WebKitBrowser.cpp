@@ -227,6 +227,8 @@ public:
     HRESULT Stop() override;
     HRESULT get_LocationURL(std::u16string& url) override;
     HRESULT get_Application(IUnknown** application) override;
+    HRESULT get_Document(IUnknown** document) override;
+    HRESULT ExecWB(DWORD cmdID, DWORD cmdexecopt, TVariant* pvaIn, TVariant* pvaOut) override;
     HRESULT SetClientSite(IUnknown* site) override;
     HRESULT Advise(DWebBrowserEvents2* sink) override;
     void* NativeWidget() override { return container_.get(); }
@@ -392,6 +394,18 @@ HRESULT TWebKitBrowser::get_Application(IUnknown** application) {
     *application = Self();
     AddRef();
     return S_OK;
+}
+
+HRESULT TWebKitBrowser::get_Document(IUnknown** document) {
+    if (!document) {
+        return E_POINTER;
+    }
+    *document = nullptr;
+    return S_OK;
+}
+
+HRESULT TWebKitBrowser::ExecWB(DWORD, DWORD, TVariant*, TVariant*) {
+    return E_NOTIMPL;
 }
 
 HRESULT TWebKitBrowser::SetClientSite(IUnknown* site) {

@@ -43,6 +43,14 @@ public:
         AddRef();
         return S_OK;
     }
+    HRESULT get_Document(IUnknown** document) override {
+        if (!document) {
+            return E_POINTER;
+        }
+        *document = nullptr;
+        return S_OK;
+    }
+    HRESULT ExecWB(DWORD, DWORD, TVariant*, TVariant*) override { return E_NOTIMPL; }
     HRESULT SetClientSite(IUnknown* site) override {
         Site = nullptr;
         if (site) {

@@ -61,6 +61,9 @@ public:
             throw Exception("Invalid icon");
         }
     }
+    void ShowBrowserMenu(int x, int y) override {
+        log_.push_back("BrowserMenu " + std::to_string(x) + "," + std::to_string(y));
+    }
     void RequestQuit() override { log_.push_back("Quit"); }
     void RequestClose() override { log_.push_back("Close"); }
     void ProcessMessages() override {
@@ -121,6 +124,11 @@ public:
         AddRef();
         return S_OK;
     }
+    HRESULT get_Document(IUnknown** document) override {
+        *document = nullptr;
+        return S_OK;
+    }
+    HRESULT ExecWB(DWORD, DWORD, TVariant*, TVariant*) override { return E_NOTIMPL; }
     HRESULT SetClientSite(IUnknown* site) override {
         Site = nullptr;
         if (site) {
