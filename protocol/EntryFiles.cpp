@@ -66,19 +66,7 @@ public:
 
     std::int64_t Read(void* data, std::int64_t count) override {
         Flush();
-        std::int64_t done = 0;
-        auto* p = static_cast<std::uint8_t*>(data);
-        while (done < count) {
-            const ssize_t n = ::pread(file_.fd_, p + done, static_cast<std::size_t>(count - done),
-                                      position_ + done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            done += n;
-        }
+        const std::int64_t done = ReadAt(file_.fd_, data, count, position_);
         position_ += done;
         return done;
     }
@@ -207,21 +195,7 @@ std::int64_t TEntryFile::ReadAvailable(std::int64_t offset, void* buffer,
     if (offset < 0 || count <= 0 || offset >= available) {
         return 0;
     }
-    const std::int64_t want = std::min(count, available - offset);
-    std::int64_t done = 0;
-    auto* p = static_cast<std::uint8_t*>(buffer);
-    while (done < want) {
-        const ssize_t n =
-            ::pread(fd_, p + done, static_cast<std::size_t>(want - done), base_ + offset + done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return ReadAt(fd_, buffer, std::min(count, available - offset), base_ + offset);
 }
 
 TEntryFile::TProgress TEntryFile::WaitFor(std::int64_t offset,

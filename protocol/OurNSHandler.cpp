@@ -144,23 +144,6 @@ std::string NewTempPath(const std::string& fileName) {
     return path;
 }
 
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : fd_(fd) {}
-    ~TFileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-
-private:
-    int fd_;
-};
-
 // Writes a file that must not exist yet; nothing that stands at the path is ever followed,
 // reused or overwritten. A failed write leaves no file behind.
 void WriteNewFile(const std::string& path, TMemoryStream& data) {

@@ -45,22 +45,6 @@ fs::path Resolved(const std::string& file) {
     return p;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // One argument of an Exec key, quoted where the key's rules demand it (before the escapes
 // that every string value gets).
 std::string QuoteExecArgument(const std::string& argument) {
@@ -175,7 +159,7 @@ std::string TLauncher::Text() const {
 void TLauncher::WriteTo(const std::string& entryFile) const {
     const std::string text = Text();
     std::string tempName = entryFile + ".XXXXXX";
-    FileDescriptor fd(::mkstemp(tempName.data()));
+    TFileDescriptor fd(::mkstemp(tempName.data()));
     if (fd.Get() < 0) {
         throw EPackError(SysError("cannot create a temporary file next to", entryFile));
     }
