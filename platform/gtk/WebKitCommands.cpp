@@ -253,6 +253,7 @@ void TWebKitCommands::BuildFindBox() {
     GtkWidget* entry = findEntry_.get();
     gtk_label_set_mnemonic_widget(GTK_LABEL(label), entry);
     gtk_entry_set_width_chars(GTK_ENTRY(entry), 24);
+    atk_object_set_name(gtk_widget_get_accessible(entry), "Find");
     GtkWidget* next = gtk_button_new_with_mnemonic("Find _Next");
     matchCase_ = AdoptGObject(gtk_check_button_new_with_mnemonic("Match _case"));
     GtkWidget* direction = gtk_label_new("Direction:");
