@@ -18,6 +18,9 @@ constexpr int kDesignClientHeight = 461;
 constexpr int kButtonWidth = 57;
 constexpr int kButtonHeight = 60;
 constexpr int kLogoSize = 32;
+// How often, and how many times, the context menu looks whether the mouse button is up.
+constexpr int kMenuWaitMs = 20;
+constexpr int kMenuWaitRounds = 100;
 // The program's icon in the icon theme, installed beside its desktop entry.
 constexpr const char* kProgramIcon = "org.kivabook.Viewer";
 
@@ -290,6 +293,7 @@ TMainWindow::TMainWindow() {
 
 TMainWindow::~TMainWindow() {
     pendingClose_.disconnect();
+    pendingMenu_.disconnect();
 }
 
 Gtk::ToolButton& TMainWindow::AddButton(Gtk::ToolButton& button, const char* caption,
@@ -525,7 +529,39 @@ bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
 void TMainWindow::ShowBrowserMenu(int, int) {
     // The toolkit places a menu at the pointer itself; on some displays a window cannot place
     // anything at absolute screen coordinates.
-    PopupMenu2.popup_at_pointer(nullptr);
+    if (GdkEvent* trigger = gtk_get_current_event()) {
+        PopupMenu2.popup_at_pointer(trigger);
+        gdk_event_free(trigger);
+        return;
+    }
+    // The browser asks for its menu once the page has had the click, when the toolkit no
+    // longer knows of it. A menu without its click takes the release of the button for a click
+    // outside and closes at once, so it waits for the release, briefly.
+    pendingMenu_.disconnect();
+    auto waited = std::make_shared<int>(0);
+    pendingMenu_ = Glib::signal_timeout().connect(
+        [this, waited] {
+            Glib::RefPtr<Gdk::Window> window = get_window();
+            Glib::RefPtr<Gdk::Seat> seat;
+            if (Glib::RefPtr<Gdk::Display> display = get_display()) {
+                seat = display->get_default_seat();
+            }
+            if (!window || !seat || !seat->get_pointer()) {
+                return false;
+            }
+            int x = 0;
+            int y = 0;
+            Gdk::ModifierType mask;
+            window->get_device_position(seat->get_pointer(), x, y, mask);
+            const auto buttons = Gdk::BUTTON1_MASK | Gdk::BUTTON2_MASK | Gdk::BUTTON3_MASK;
+            if ((mask & buttons) != Gdk::ModifierType(0) && ++*waited < kMenuWaitRounds) {
+                return true;
+            }
+            PopupMenu2.popup_at_rect(window, Gdk::Rectangle(x, y, 1, 1), Gdk::GRAVITY_NORTH_WEST,
+                                     Gdk::GRAVITY_NORTH_WEST, nullptr);
+            return false;
+        },
+        kMenuWaitMs);
 }
 
 void TMainWindow::RequestQuit() {
