@@ -473,6 +473,26 @@ TEST_F(WebKitBrowser, FindOpensTheBoxOnTheDocumentAndCountsTheMatches) {
     EXPECT_NE(wb_->Document().Get(), static_cast<IUnknown*>(target.Get()));
 }
 
+TEST_F(WebKitBrowser, CommandsWorkWhileAPageLoadsAndOnAPageThatFailed) {
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    wb_->Navigate("kiva://bundle/missing.html");
+    TVariant level = TVariant::Int32(3);
+    for (int round = 0; round < 2; ++round) {
+        // Once while the page loads, once on its error page.
+        wb_->ExecWB(OLECMDID_COPY, OLECMDEXECOPT_PROMPTUSER);
+        wb_->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, level);
+        ComPtr<IOleCommandTarget> target;
+        ASSERT_EQ(wb_->Document().As(target), S_OK);
+        TVariant in;
+        TVariant out;
+        EXPECT_EQ(
+            target->Exec(&CGID_IWebBrowser, HTMLID_FIND, OLECMDEXECOPT_DONTPROMPTUSER, &in, &out),
+            S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/missing.html"); }));
+    }
+    EXPECT_TRUE(CloseBrowserFindBox(wb_->NativeWidget()));
+}
+
 TEST_F(WebKitBrowser, TheWindowKnowsWhenATextFieldOfThePageIsEdited) {
     ASSERT_TRUE(Load("kiva://bundle/text.html"));
     GtkWidget* container = static_cast<GtkWidget*>(wb_->NativeWidget());

@@ -9,7 +9,7 @@
     atspi8.py PID findstatus [SECS] [TEXT]    what the find box says it found (waits for TEXT)
 
 ROLE is the accessibility role as AT-SPI names it ("push button", "radio menu item", "link");
-NAME is matched exactly. Objects of the page (links) are looked up inside the web document.
+NAME is matched exactly, "*" matches any (a status bar is named after its message). Objects of the page (links) are looked up inside the web document.
 Every wait is bounded; a failure prints what was seen and exits 1.
 """
 
@@ -70,7 +70,7 @@ def find_all(pid, role, name):
     found = []
     for acc in walk(app, [0], into_page):
         try:
-            if acc.getRoleName() == role and acc.name == name:
+            if acc.getRoleName() == role and (name == "*" or acc.name == name):
                 found.append(acc)
         except Exception:
             continue

@@ -29,6 +29,14 @@ cmd_start_viewer "$GUI_TMP/history.kvb" First
 
 cmd_expect "push button" Back '!sensitive'
 cmd_expect "push button" Forward '!sensitive'
+# The status bar names the link under the mouse.
+# shellcheck disable=SC2046
+xdotool mousemove $(cmd_atspi center link "Second page")
+deadline=$((SECONDS + 10))
+until [[ "$(cmd_atspi text "status bar" "*")" == "kiva://bundle/second.html" ]]; do
+    ((SECONDS < deadline)) || gui_fail "status bar says \"$(cmd_atspi text "status bar" "*")\""
+    sleep 0.1
+done
 cmd_click link "Second page"
 cmd_title Second
 cmd_expect "push button" Back sensitive
