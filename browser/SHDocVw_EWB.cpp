@@ -169,6 +169,34 @@ void* TEWB::NativeWidget() {
     return DefaultInterface()->NativeWidget();
 }
 
+void TEWB::ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt) {
+    TVariant in;
+    TVariant out;
+    ExecWB(cmdID, cmdexecopt, in, out);
+}
+
+void TEWB::ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt, TVariant& pvaIn) {
+    TVariant out;
+    ExecWB(cmdID, cmdexecopt, pvaIn, out);
+}
+
+void TEWB::ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt, TVariant& pvaIn,
+                  TVariant& pvaOut) {
+    OleCheck(DefaultInterface()->ExecWB(cmdID, cmdexecopt, &pvaIn, &pvaOut));
+}
+
+ComPtr<IUnknown> TEWB::Document() {
+    ComPtr<IUnknown> document;
+    OleCheck(DefaultInterface()->get_Document(document.ReleaseAndGetAddressOf()));
+    return document;
+}
+
+ComPtr<IUnknown> TEWB::Application() {
+    ComPtr<IUnknown> application;
+    OleCheck(DefaultInterface()->get_Application(application.ReleaseAndGetAddressOf()));
+    return application;
+}
+
 void TEWB::AmbientPropertyChanged(std::int32_t dispId) {
     ComPtr<IUnknown> application;
     const HRESULT hr = DefaultInterface()->get_Application(application.ReleaseAndGetAddressOf());

@@ -13,6 +13,8 @@ struct IUnknown;
 struct IWebBrowser2;
 struct DOCHOSTUIINFO;
 struct TWebBrowserEventParams;
+struct TVariant;
+template <class T> class ComPtr;
 
 // The typed wrapper of the platform's browser control. It creates the control object from its
 // class id on first use, keeps the control's default interface for its own life, acts as the
@@ -62,6 +64,17 @@ public:
     // The toolkit's widget of the control (creating the control when needed), for the window
     // to pack; null when the control has none.
     void* NativeWidget();
+
+    // One of the control's OLECMDID_ commands with the given option; input and output are
+    // empty unless given. A failure code of the control is raised as kiva::Exception.
+    void ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt);
+    void ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt, TVariant& pvaIn);
+    void ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt, TVariant& pvaIn, TVariant& pvaOut);
+    // The Document property: the current document's automation object, null before the first
+    // document. The Application property: the browser's own automation object. Both raise
+    // the control's failure code.
+    ComPtr<IUnknown> Document();
+    ComPtr<IUnknown> Application();
 
     TStatusTextChangeEvent OnStatusTextChange;
     TCommandStateChangeEvent OnCommandStateChange;

@@ -25,6 +25,21 @@ struct TExtent {
 // The commands whose availability the project options decide.
 enum class TViewCommand { vcBack, vcForward, vcCopy, vcFind, vcPrint, vcFontSize };
 
+// What the window's shortcut keys ask for: Alt+Left, Alt+Right, Esc, Ctrl+F, F3 or Ctrl+G,
+// Ctrl+P, Ctrl+plus, Ctrl+minus, Ctrl+0 and Alt+Home (Ctrl+wheel steps the text size too).
+enum class TShortcut {
+    scBack,
+    scForward,
+    scExit,
+    scFind,
+    scFindNext,
+    scPrint,
+    scTextLarger,
+    scTextSmaller,
+    scTextMedium,
+    scHome,
+};
+
 // What the main window's logic asks of the window on screen. The GTK window implements it;
 // tests record the calls.
 class IMainView {
@@ -58,6 +73,12 @@ public:
     // Handles every pending event, then returns.
     virtual void ProcessMessages() = 0;
     virtual void Sleep(int milliseconds) = 0;
+
+    // Marks the font-size item of a text-size level (0 Smallest to 4 Largest); the others of
+    // the group lose their mark.
+    virtual void SetFontSizeMark(int level) = 0;
+    // Drops the font-size menu down under its button.
+    virtual void DropFontSizeMenu() = 0;
 };
 
 } // namespace kiva

@@ -7,6 +7,7 @@
 
 #include "SysUtils.h"
 #include "Unit1.h"
+#include "WebKitCommands.h"
 
 namespace kiva {
 
@@ -17,6 +18,9 @@ constexpr int kDesignClientHeight = 461;
 constexpr int kButtonWidth = 57;
 constexpr int kButtonHeight = 60;
 constexpr int kLogoSize = 32;
+// How often, and how many times, the context menu looks whether the mouse button is up.
+constexpr int kMenuWaitMs = 20;
+constexpr int kMenuWaitRounds = 100;
 // The program's icon in the icon theme, installed beside its desktop entry.
 constexpr const char* kProgramIcon = "org.kivabook.Viewer";
 
@@ -71,6 +75,76 @@ Glib::RefPtr<Gdk::Pixbuf> BuiltInLogo() {
     return Gdk::Pixbuf::create(surface, 0, 0, kLogoSize, kLogoSize);
 }
 
+// The shortcut a key press stands for, if any. Ctrl+plus is also Ctrl+= (the same key without
+// Shift), as browsers take it.
+std::optional<TShortcut> ShortcutOf(const GdkEventKey* event) {
+    const guint modifiers =
+        event->state & (GDK_CONTROL_MASK | GDK_SHIFT_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK);
+    const guint key = gdk_keyval_to_lower(event->keyval);
+    const bool ctrl = (modifiers & ~GDK_SHIFT_MASK) == GDK_CONTROL_MASK;
+    if (modifiers == GDK_MOD1_MASK) {
+        switch (key) {
+        case GDK_KEY_Left:
+        case GDK_KEY_KP_Left:
+            return TShortcut::scBack;
+        case GDK_KEY_Right:
+        case GDK_KEY_KP_Right:
+            return TShortcut::scForward;
+        case GDK_KEY_Home:
+        case GDK_KEY_KP_Home:
+            return TShortcut::scHome;
+        default:
+            return std::nullopt;
+        }
+    }
+    if (modifiers == 0) {
+        if (key == GDK_KEY_Escape) {
+            return TShortcut::scExit;
+        }
+        if (key == GDK_KEY_F3) {
+            return TShortcut::scFindNext;
+        }
+        return std::nullopt;
+    }
+    if (ctrl) {
+        switch (key) {
+        case GDK_KEY_plus:
+        case GDK_KEY_equal:
+        case GDK_KEY_KP_Add:
+            return TShortcut::scTextLarger;
+        case GDK_KEY_minus:
+        case GDK_KEY_underscore:
+        case GDK_KEY_KP_Subtract:
+            return TShortcut::scTextSmaller;
+        default:
+            break;
+        }
+    }
+    if (modifiers == GDK_CONTROL_MASK) {
+        switch (key) {
+        case GDK_KEY_0:
+        case GDK_KEY_KP_0:
+            return TShortcut::scTextMedium;
+        case GDK_KEY_f:
+            return TShortcut::scFind;
+        case GDK_KEY_g:
+            return TShortcut::scFindNext;
+        case GDK_KEY_p:
+            return TShortcut::scPrint;
+        default:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+// Shows a key beside a menu item's caption; the window carries the key out itself.
+void ShowAccelerator(Gtk::MenuItem& item, guint key, Gdk::ModifierType modifiers) {
+    if (auto* label = dynamic_cast<Gtk::AccelLabel*>(item.get_child())) {
+        label->set_accel(key, modifiers);
+    }
+}
+
 } // namespace
 
 void TGiveWayToolbar::get_preferred_width_vfunc(int& minimum, int& natural) const {
@@ -101,13 +175,27 @@ TMainWindow::TMainWindow() {
             form_->ButtonHomeClick();
         }
     });
-    AddButton(ButtonSearch, "Find", "Find on This Page", "edit-find");
-    AddButton(ButtonPrint, "Print", "Print...", "document-print");
+    AddButton(ButtonSearch, "Find", "Find on This Page", "edit-find")
+        .signal_clicked()
+        .connect([this] {
+            if (form_) {
+                form_->ButtonSearchClick();
+            }
+        });
+    AddButton(ButtonPrint, "Print", "Print...", "document-print").signal_clicked().connect([this] {
+        if (form_) {
+            form_->ButtonPrintClick();
+        }
+    });
     AddButton(ButtonFont, "Font Size", "Font Size", "preferences-desktop-font");
     // The font button sizes itself to its content: the arrow sits beside it.
     ButtonFont.set_size_request(-1, kButtonHeight);
     ButtonFont.set_arrow_tooltip_text("Font Size");
-    ButtonFont.signal_clicked().connect([this] { ButtonFontClick(); });
+    ButtonFont.signal_clicked().connect([this] {
+        if (form_) {
+            form_->ButtonFontClick();
+        }
+    });
     AddButton(ButtonExit, "Exit", "Return to Windows", "application-exit")
         .signal_clicked()
         .connect([this] {
@@ -126,10 +214,12 @@ TMainWindow::TMainWindow() {
                                                "Smallest"};
     for (std::size_t i = 0; i < fontItems_.size(); ++i) {
         Gtk::RadioMenuItem& item = fontItems_[i];
+        // Largest first: the item's tag is its text-size level.
+        const int level = kLargestTextSize - static_cast<int>(i);
         item.set_group(fontGroup_);
         item.set_label(fontCaptions[i]);
-        item.set_active(i == 2);
-        item.signal_activate().connect([this, &item] { FontSizeItemClick(item); });
+        item.set_active(level == kMediumTextSize);
+        item.signal_activate().connect([this, &item, level] { FontSizeItemClick(item, level); });
         PopupMenu1.append(item);
     }
     PopupMenu1.show_all();
@@ -145,7 +235,35 @@ TMainWindow::TMainWindow() {
             form_->ButtonForwardClick();
         }
     });
-    Exit1.signal_activate().connect([this] { RequestClose(); });
+    CopytoClipboard1.signal_activate().connect([this] {
+        if (form_) {
+            form_->CopytoClipboard1Click();
+        }
+    });
+    Search1.signal_activate().connect([this] {
+        if (form_) {
+            form_->ButtonSearchClick();
+        }
+    });
+    Print1.signal_activate().connect([this] {
+        if (form_) {
+            form_->ButtonPrintClick();
+        }
+    });
+    Exit1.signal_activate().connect([this] {
+        if (form_) {
+            form_->Exit1Click();
+        } else {
+            RequestClose();
+        }
+    });
+    ShowAccelerator(GoBack1, GDK_KEY_Left, Gdk::MOD1_MASK);
+    ShowAccelerator(GoForward1, GDK_KEY_Right, Gdk::MOD1_MASK);
+    ShowAccelerator(Search1, GDK_KEY_f, Gdk::CONTROL_MASK);
+    ShowAccelerator(Print1, GDK_KEY_p, Gdk::CONTROL_MASK);
+    ShowAccelerator(Exit1, GDK_KEY_Escape, Gdk::ModifierType(0));
+    // Before the focused widget: the page never sees the window's keys.
+    signal_key_press_event().connect(sigc::mem_fun(*this, &TMainWindow::OnShortcutKey), false);
     for (Gtk::MenuItem* item :
          {&GoBack1, &GoForward1, static_cast<Gtk::MenuItem*>(&separator1_), &CopytoClipboard1,
           &Search1, &Print1, static_cast<Gtk::MenuItem*>(&separator2_), &Exit1}) {
@@ -175,6 +293,7 @@ TMainWindow::TMainWindow() {
 
 TMainWindow::~TMainWindow() {
     pendingClose_.disconnect();
+    pendingMenu_.disconnect();
 }
 
 Gtk::ToolButton& TMainWindow::AddButton(Gtk::ToolButton& button, const char* caption,
@@ -200,6 +319,11 @@ void TMainWindow::AttachBrowser(void* nativeWidget) {
     Gtk::Widget* widget = Glib::wrap(static_cast<GtkWidget*>(nativeWidget));
     browserArea_.pack_start(*widget, Gtk::PACK_EXPAND_WIDGET);
     widget->show();
+    browserWidget_ = nativeWidget;
+    SetBrowserWheelZoomHandler(nativeWidget, [this](int steps) {
+        return form_ &&
+               form_->ShortcutKey(steps > 0 ? TShortcut::scTextLarger : TShortcut::scTextSmaller);
+    });
 }
 
 void TMainWindow::SetCaption(const std::string& caption) {
@@ -307,6 +431,8 @@ void TMainWindow::SetCommandEnabled(TViewCommand command, bool enabled) {
     case TViewCommand::vcPrint:
         ButtonPrint.set_sensitive(enabled);
         Print1.set_sensitive(enabled);
+        // A page's own print button follows the project as the window's does.
+        SetBrowserPagePrintingAllowed(browserWidget_, enabled);
         break;
     case TViewCommand::vcFontSize:
         ButtonFont.set_sensitive(enabled);
@@ -355,19 +481,87 @@ bool TMainWindow::ToolBar1CustomDraw(const Cairo::RefPtr<Cairo::Context>& cr) {
     return false;
 }
 
-void TMainWindow::ButtonFontClick() {
+void TMainWindow::DropFontSizeMenu() {
     PopupMenu1.popup_at_widget(&ButtonFont, Gdk::GRAVITY_SOUTH_WEST, Gdk::GRAVITY_NORTH_WEST,
                                nullptr);
 }
 
-void TMainWindow::FontSizeItemClick(Gtk::RadioMenuItem&) {
-    // Zooming is carried to the browser by a later command; the mark moves with the pick.
+void TMainWindow::FontSizeItemClick(Gtk::RadioMenuItem& item, int level) {
+    // The toolkit also activates an item when the window moves the mark, and the item that
+    // loses it; only the user's pick is sent.
+    if (movingFontMark_ || !item.get_active() || !form_) {
+        return;
+    }
+    form_->Largest1Click(level);
+}
+
+void TMainWindow::SetFontSizeMark(int level) {
+    const int index = kLargestTextSize - level;
+    if (index < 0 || index >= static_cast<int>(fontItems_.size())) {
+        return;
+    }
+    movingFontMark_ = true;
+    fontItems_[static_cast<std::size_t>(index)].set_active(true);
+    movingFontMark_ = false;
+}
+
+bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
+    const std::optional<TShortcut> shortcut = ShortcutOf(event);
+    if (!shortcut || !form_) {
+        return false;
+    }
+    const TBrowserFocus focus = BrowserFocus(browserWidget_);
+    const bool editing =
+        focus == TBrowserFocus::bfPageTextField || focus == TBrowserFocus::bfFindBox;
+    // The keys that also edit text belong to the field being edited; Esc in the find box
+    // closes the box.
+    if (editing && (*shortcut == TShortcut::scBack || *shortcut == TShortcut::scForward ||
+                    *shortcut == TShortcut::scExit)) {
+        return false;
+    }
+    // Esc ends a search before it ends the viewer.
+    if (*shortcut == TShortcut::scExit && CloseBrowserFindBox(browserWidget_)) {
+        return true;
+    }
+    return form_->ShortcutKey(*shortcut);
 }
 
 void TMainWindow::ShowBrowserMenu(int, int) {
     // The toolkit places a menu at the pointer itself; on some displays a window cannot place
     // anything at absolute screen coordinates.
-    PopupMenu2.popup_at_pointer(nullptr);
+    if (GdkEvent* trigger = gtk_get_current_event()) {
+        PopupMenu2.popup_at_pointer(trigger);
+        gdk_event_free(trigger);
+        return;
+    }
+    // The browser asks for its menu once the page has had the click, when the toolkit no
+    // longer knows of it. A menu without its click takes the release of the button for a click
+    // outside and closes at once, so it waits for the release, briefly.
+    pendingMenu_.disconnect();
+    auto waited = std::make_shared<int>(0);
+    pendingMenu_ = Glib::signal_timeout().connect(
+        [this, waited] {
+            Glib::RefPtr<Gdk::Window> window = get_window();
+            Glib::RefPtr<Gdk::Seat> seat;
+            if (Glib::RefPtr<Gdk::Display> display = get_display()) {
+                seat = display->get_default_seat();
+            }
+            if (!window || !seat || !seat->get_pointer()) {
+                return false;
+            }
+            int x = 0;
+            int y = 0;
+            Gdk::ModifierType mask;
+            window->get_device_position(seat->get_pointer(), x, y, mask);
+            const auto buttons = Gdk::BUTTON1_MASK | Gdk::BUTTON2_MASK | Gdk::BUTTON3_MASK;
+            if ((mask & buttons) != Gdk::ModifierType(0) && ++*waited < kMenuWaitRounds) {
+                return true;
+            }
+            PopupMenu2.popup_at_rect(window, Gdk::Rectangle(x, y, 1, 1), Gdk::GRAVITY_NORTH_WEST,
+                                     Gdk::GRAVITY_NORTH_WEST, nullptr);
+            return false;
+        },
+        kMenuWaitMs);
 }
 
 void TMainWindow::RequestQuit() {

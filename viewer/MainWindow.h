@@ -50,20 +50,27 @@ public:
     void RequestClose() override;
     void ProcessMessages() override;
     void Sleep(int milliseconds) override;
+    void SetFontSizeMark(int level) override;
+    void DropFontSizeMenu() override;
 
 private:
     bool on_delete_event(GdkEventAny* event) override;
     void CloseNow();
     void ApplyGeometry();
     bool ToolBar1CustomDraw(const Cairo::RefPtr<Cairo::Context>& cr);
-    void ButtonFontClick();
-    void FontSizeItemClick(Gtk::RadioMenuItem& item);
+    void FontSizeItemClick(Gtk::RadioMenuItem& item, int level);
+    // The window's shortcut keys, seen before the page sees them.
+    bool OnShortcutKey(GdkEventKey* event);
     Gtk::ToolButton& AddButton(Gtk::ToolButton& button, const char* caption, const char* hint,
                                const char* icon);
 
     TForm1* form_ = nullptr;
+    void* browserWidget_ = nullptr;
     bool quitRequested_ = false;
+    // Set while the window moves the font-size mark itself, so that no level is sent.
+    bool movingFontMark_ = false;
     sigc::connection pendingClose_;
+    sigc::connection pendingMenu_;
     int width_ = 0;
     int height_ = 0;
     TFrameStyle frameStyle_ = TFrameStyle::fsDesign;

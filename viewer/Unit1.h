@@ -30,6 +30,11 @@ inline constexpr const char* kOpenDialogFilter = "Kivabook Files|*.kvb";
 inline constexpr const char* kConfigEntry = "-config-";
 inline constexpr const char* kLogoEntry = "-logo-";
 
+// The text-size levels of the font-size menu, as the browser's zoom command takes them.
+inline constexpr std::int32_t kSmallestTextSize = 0;
+inline constexpr std::int32_t kMediumTextSize = 2;
+inline constexpr std::int32_t kLargestTextSize = 4;
+
 // The close waits this many rounds of 100 ms for the blank page; a browser that never reports
 // it complete must not keep the window open for ever.
 inline constexpr int kCloseWaitRounds = 50;
@@ -97,6 +102,24 @@ public:
     void ButtonHomeClick();
     void ButtonExitClick();
 
+    // The reader's commands, from their buttons, menu items and keys.
+    void ButtonSearchClick();
+    void ButtonPrintClick();
+    void ButtonFontClick();
+    // A font-size item was picked; Tag is its text-size level.
+    void Largest1Click(std::int32_t Tag);
+    void CopytoClipboard1Click();
+    void Exit1Click();
+    // Finds the next match of the text last looked for, or opens the find box when there is
+    // none yet.
+    void FindNextClick();
+    // A shortcut key of the window. False when the key's command is not offered (the project
+    // does not allow it), so the key is left to the page; true when it was the window's, even
+    // if there was nothing to do.
+    bool ShortcutKey(TShortcut shortcut);
+    // The text-size level the browser applies, as far as the window knows.
+    std::int32_t TextSizeLevel() const { return textSizeLevel_; }
+
 private:
     // Step 5 of the create handler: false when the application is to quit.
     bool OpenProjectArchive();
@@ -105,10 +128,17 @@ private:
     bool CheckViewPassword();
     void ApplyWindowOptions();
     void Quit();
+    // Executes the find command of the current document's command target with the option;
+    // nothing happens without a document, and every error is swallowed.
+    void ExecFind(std::uint32_t option);
 
     IMainView& view_;
     TStartupParams startup_;
     bool quitRequested_ = false;
+    std::int32_t textSizeLevel_ = kMediumTextSize;
+    // Back and Forward are possible until the browser first says otherwise.
+    bool canGoBack_ = true;
+    bool canGoForward_ = true;
 };
 
 // The name of an archive's private web storage: a digest of its directory, which holds every

@@ -4,6 +4,7 @@
 #include "SysUtils.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
+#include "WebKitCommands.h"
 #include "WebKitContext.h"
 
 #include <gtk/gtk.h>
@@ -276,6 +277,8 @@ private:
     std::string failedUri_;
     bool loadFailed_ = false;
     bool loadCancelled_ = false;
+    // The reader's commands on the view; they go before the view and its widget.
+    std::unique_ptr<TWebKitCommands> commands_;
 };
 
 TWebKitBrowser::TWebKitBrowser()
@@ -291,6 +294,7 @@ TWebKitBrowser::TWebKitBrowser()
                      G_CALLBACK(OnWindowCloseMessage), this);
     ApplyMirror(NameSpaceMirror());
     SetNameSpaceMirrorListener([this](const TNameSpaceMirror& mirror) { ApplyMirror(mirror); });
+    commands_ = std::make_unique<TWebKitCommands>(container_.get());
 }
 
 WebKitWebView* TWebKitBrowser::View() {
@@ -311,6 +315,7 @@ WebKitWebView* TWebKitBrowser::View() {
                      G_CALLBACK(OnBackForwardChanged), this);
     gtk_box_pack_start(GTK_BOX(container_.get()), GTK_WIDGET(view_.get()), TRUE, TRUE, 0);
     gtk_widget_show(GTK_WIDGET(view_.get()));
+    commands_->Attach(view_.get());
     return view_.get();
 }
 
@@ -400,12 +405,16 @@ HRESULT TWebKitBrowser::get_Document(IUnknown** document) {
     if (!document) {
         return E_POINTER;
     }
-    *document = nullptr;
+    *document = commands_->Document();
     return S_OK;
 }
 
-HRESULT TWebKitBrowser::ExecWB(DWORD, DWORD, TVariant*, TVariant*) {
-    return E_NOTIMPL;
+HRESULT TWebKitBrowser::ExecWB(DWORD cmdID, DWORD cmdexecopt, TVariant* pvaIn, TVariant* pvaOut) {
+    try {
+        return commands_->ExecWB(cmdID, cmdexecopt, pvaIn, pvaOut);
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 HRESULT TWebKitBrowser::SetClientSite(IUnknown* site) {

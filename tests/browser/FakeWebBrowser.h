@@ -48,9 +48,20 @@ public:
             return E_POINTER;
         }
         *document = nullptr;
-        return S_OK;
+        if (SUCCEEDED(DocumentResult) && Document) {
+            *document = Document.Get();
+            Document->AddRef();
+        }
+        return DocumentResult;
     }
-    HRESULT ExecWB(DWORD, DWORD, TVariant*, TVariant*) override { return E_NOTIMPL; }
+    HRESULT ExecWB(DWORD cmdID, DWORD option, TVariant* in, TVariant* out) override {
+        Commands.push_back({cmdID, option, in ? *in : TVariant::NotGiven(),
+                            out ? out->Kind : TVariant::TKind::vkNotGiven});
+        if (out && SUCCEEDED(ExecWBResult)) {
+            *out = ExecWBOutput;
+        }
+        return ExecWBResult;
+    }
     HRESULT SetClientSite(IUnknown* site) override {
         Site = nullptr;
         if (site) {
@@ -87,6 +98,19 @@ public:
         }
         return params;
     }
+
+    // One ExecWB call as the control saw it.
+    struct TCommand {
+        DWORD ID;
+        DWORD Option;
+        TVariant In;
+        TVariant::TKind OutKind;
+    };
+    std::vector<TCommand> Commands;
+    HRESULT ExecWBResult = S_OK;
+    TVariant ExecWBOutput;
+    ComPtr<IUnknown> Document;
+    HRESULT DocumentResult = S_OK;
 
     std::vector<std::u16string> Navigated;
     HRESULT NavigateResult = S_OK;

@@ -110,6 +110,61 @@ TEST(EWBCommands, LocationUrlComesBackAsUtf8) {
                                 "ber.html");
 }
 
+TEST(EWBCommands, ExecWBPassesCommandOptionAndArgumentsAndRaisesTheFailureCode) {
+    TFakeBrowserClass cls;
+    TEWB wb(nullptr);
+    wb.DefaultInterface();
+    test::TFakeWebBrowser& control = *cls.Last.Get();
+
+    wb.ExecWB(7, 2);
+    TVariant level = TVariant::Int32(4);
+    wb.ExecWB(19, 2, level);
+    TVariant in;
+    TVariant out;
+    control.ExecWBOutput = TVariant::Int32(3);
+    wb.ExecWB(19, 0, in, out);
+    ASSERT_EQ(control.Commands.size(), 3u);
+    const struct {
+        DWORD id, option;
+        TVariant::TKind in;
+        std::int32_t level;
+    } expected[] = {{7, 2, TVariant::TKind::vkEmpty, 0},
+                    {19, 2, TVariant::TKind::vkInt32, 4},
+                    {19, 0, TVariant::TKind::vkEmpty, 0}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& c = control.Commands[i];
+        EXPECT_EQ(c.ID, expected[i].id) << i;
+        EXPECT_EQ(c.Option, expected[i].option) << i;
+        EXPECT_EQ(c.In.Kind, expected[i].in) << i;
+        EXPECT_EQ(c.In.Int, expected[i].level) << i;
+        EXPECT_EQ(c.OutKind, TVariant::TKind::vkEmpty) << i;
+    }
+    // What the control answers comes back in the output argument.
+    EXPECT_EQ(out.Kind, TVariant::TKind::vkInt32);
+    EXPECT_EQ(out.Int, 3);
+
+    control.ExecWBResult = OLECMDERR_E_NOTSUPPORTED;
+    EXPECT_EQ(MessageOf([&] { wb.ExecWB(12, 1); }), "OLE error 80040100");
+    control.ExecWBResult = E_INVALIDARG;
+    EXPECT_EQ(MessageOf([&] { wb.ExecWB(19, 2, level); }), "The parameter is incorrect");
+}
+
+TEST(EWBCommands, DocumentAndApplicationAreTheControlsObjectsOrNull) {
+    TFakeBrowserClass cls;
+    TEWB wb(nullptr);
+    wb.DefaultInterface();
+    test::TFakeWebBrowser& control = *cls.Last.Get();
+    EXPECT_FALSE(wb.Document());
+    EXPECT_EQ(wb.Application().Get(), static_cast<IUnknown*>(static_cast<IWebBrowser2*>(&control)));
+
+    ComPtr<test::TNotABrowser> document(new test::TNotABrowser());
+    control.Document = ComPtr<IUnknown>(document->Unknown());
+    EXPECT_EQ(wb.Document().Get(), document->Unknown());
+
+    control.DocumentResult = E_FAIL;
+    EXPECT_EQ(MessageOf([&] { wb.Document(); }), "Unspecified error");
+}
+
 class EWBEvents : public ::testing::Test {
 protected:
     void SetUp() override { wb.DefaultInterface(); }

@@ -3,6 +3,8 @@
 #include "UrlMon.h"
 #include "WebBrowser.h"
 #include "WebKitBrowser.h"
+#include "WebKitCommands.h"
+#include "WebKitDocument.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -44,6 +46,10 @@ const std::map<std::string, std::string>& Site() {
         {"opener.html", "<!DOCTYPE html><title>Opener</title>"
                         "<a id=\"a\" target=\"_blank\" href=\"second.html\">new</a>"},
         {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
+        {"text.html", "<!DOCTYPE html><title>Text</title>"
+                      "<p id=\"p\" style=\"font-size:20px;margin:0\">Kiva words on a kiva page</p>"
+                      "<img id=\"i\" src=\"dot.png\" width=\"40\" height=\"40\">"
+                      "<input id=\"t\" type=\"text\"><input id=\"c\" type=\"checkbox\">"},
     };
     return site;
 }
@@ -349,6 +355,166 @@ TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     ASSERT_TRUE(Load("kiva://bundle/closer.html"));
     EXPECT_TRUE(PumpUntil([&] { return Logged("closing"); }));
+}
+
+// --- The reader's commands ------------------------------------------------------------------
+
+TEST_F(WebKitBrowser, TextSizeScalesTheTextNotThePicturesAndStaysForLaterPages) {
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    const auto height = [&](const char* id) {
+        const std::string h = Evaluate(std::string("document.getElementById('") + id +
+                                       "').getBoundingClientRect().height");
+        return std::strtod(h.c_str(), nullptr);
+    };
+    const double medium = height("p");
+    const double picture = height("i");
+    TVariant level = TVariant::Int32(4);
+    wb_->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, level);
+    ASSERT_TRUE(PumpUntil([&] { return height("p") > medium * 1.3; })) << height("p");
+    EXPECT_NEAR(height("i"), picture, 1.0);
+
+    // The next page keeps the size; a level out of range is refused and changes nothing.
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    log_.clear();
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    EXPECT_GT(height("p"), medium * 1.3);
+    TVariant wrong = TVariant::Int32(5);
+    EXPECT_THROW(wb_->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, wrong), Exception);
+    TVariant none;
+    TVariant current;
+    wb_->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, none, current);
+    EXPECT_EQ(current.Int, 4);
+
+    level = TVariant::Int32(0);
+    wb_->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, level);
+    ASSERT_TRUE(PumpUntil([&] { return height("p") < medium * 0.85; })) << height("p");
+    EXPECT_THROW(wb_->ExecWB(OLECMDID_SHOWSCRIPTERROR, OLECMDEXECOPT_DODEFAULT), Exception);
+}
+
+TEST_F(WebKitBrowser, CopyPutsTheSelectionOnTheClipboardAsTextAndHtml) {
+    // Before any page there is nothing to copy from; while one loads, copying is harmless.
+    EXPECT_THROW(wb_->ExecWB(OLECMDID_COPY, OLECMDEXECOPT_PROMPTUSER), Exception);
+    wb_->Navigate("kiva://bundle/text.html");
+    wb_->ExecWB(OLECMDID_COPY, OLECMDEXECOPT_PROMPTUSER);
+    ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/text.html"); }));
+    Evaluate("getSelection().selectAllChildren(document.getElementById('p')); 1");
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    gtk_clipboard_set_text(clipboard, "before", -1);
+    wb_->ExecWB(OLECMDID_COPY, OLECMDEXECOPT_PROMPTUSER);
+    std::string copied;
+    ASSERT_TRUE(PumpUntil([&] {
+        gchar* text = gtk_clipboard_wait_for_text(clipboard);
+        copied = text ? text : "";
+        g_free(text);
+        return copied != "before";
+    }));
+    EXPECT_EQ(copied, "Kiva words on a kiva page");
+    EXPECT_TRUE(
+        gtk_clipboard_wait_is_target_available(clipboard, gdk_atom_intern("text/html", FALSE)));
+}
+
+TEST_F(WebKitBrowser, FindOpensTheBoxOnTheDocumentAndCountsTheMatches) {
+    EXPECT_FALSE(wb_->Document());
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    ComPtr<IOleCommandTarget> target;
+    ASSERT_EQ(wb_->Document().As(target), S_OK);
+
+    // The box is the control's widget's child beside the view.
+    GtkWidget* container = static_cast<GtkWidget*>(wb_->NativeWidget());
+    GtkWidget* box = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(container));
+    for (GList* c = children; c; c = c->next) {
+        if (!WEBKIT_IS_WEB_VIEW(c->data)) {
+            box = GTK_WIDGET(c->data);
+        }
+    }
+    g_list_free(children);
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(gtk_widget_get_visible(box));
+    GtkWidget* entry = nullptr;
+    GtkWidget* status = nullptr;
+    children = gtk_container_get_children(GTK_CONTAINER(box));
+    for (GList* c = children; c; c = c->next) {
+        if (GTK_IS_SEARCH_ENTRY(c->data)) {
+            entry = GTK_WIDGET(c->data);
+        } else if (GTK_IS_LABEL(c->data)) {
+            status = GTK_WIDGET(c->data); // the last label says what was found
+        }
+    }
+    g_list_free(children);
+    ASSERT_TRUE(entry && status);
+    const auto statusText = [&] { return std::string(gtk_label_get_text(GTK_LABEL(status))); };
+
+    TVariant in;
+    TVariant out;
+    EXPECT_EQ(target->Exec(&CGID_IWebBrowser, HTMLID_FIND, OLECMDEXECOPT_DODEFAULT, &in, &out),
+              S_OK);
+    EXPECT_TRUE(gtk_widget_get_visible(box));
+    gtk_entry_set_text(GTK_ENTRY(entry), "kiva");
+    ASSERT_TRUE(PumpUntil([&] { return statusText() == "2 matches"; })) << statusText();
+    // F3 steps to the next match and keeps the count.
+    EXPECT_EQ(target->Exec(&CGID_IWebBrowser, HTMLID_FIND, OLECMDEXECOPT_DONTPROMPTUSER, &in, &out),
+              S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return Evaluate("getSelection().toString()") == "kiva"; }));
+    EXPECT_EQ(statusText(), "2 matches");
+    gtk_entry_set_text(GTK_ENTRY(entry), "absent");
+    ASSERT_TRUE(PumpUntil([&] { return statusText() == "Not found"; })) << statusText();
+
+    EXPECT_EQ(target->Exec(&CGID_DocHostCommandHandler, HTMLID_FIND, 0, &in, &out),
+              OLECMDERR_E_UNKNOWNGROUP);
+    EXPECT_EQ(target->Exec(&CGID_IWebBrowser, 2, 0, &in, &out), OLECMDERR_E_NOTSUPPORTED);
+    EXPECT_TRUE(CloseBrowserFindBox(container));
+    EXPECT_FALSE(gtk_widget_get_visible(box));
+    EXPECT_FALSE(CloseBrowserFindBox(container));
+
+    // The document of a page that has gone answers nothing more; the new page has its own.
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_EQ(target->Exec(&CGID_IWebBrowser, HTMLID_FIND, 0, &in, &out), E_FAIL);
+    EXPECT_NE(wb_->Document().Get(), static_cast<IUnknown*>(target.Get()));
+}
+
+TEST_F(WebKitBrowser, CommandsWorkWhileAPageLoadsAndOnAPageThatFailed) {
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    wb_->Navigate("kiva://bundle/missing.html");
+    TVariant level = TVariant::Int32(3);
+    for (int round = 0; round < 2; ++round) {
+        // Once while the page loads, once on its error page.
+        wb_->ExecWB(OLECMDID_COPY, OLECMDEXECOPT_PROMPTUSER);
+        wb_->ExecWB(OLECMDID_ZOOM, OLECMDEXECOPT_DONTPROMPTUSER, level);
+        ComPtr<IOleCommandTarget> target;
+        ASSERT_EQ(wb_->Document().As(target), S_OK);
+        TVariant in;
+        TVariant out;
+        EXPECT_EQ(
+            target->Exec(&CGID_IWebBrowser, HTMLID_FIND, OLECMDEXECOPT_DONTPROMPTUSER, &in, &out),
+            S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/missing.html"); }));
+    }
+    EXPECT_TRUE(CloseBrowserFindBox(wb_->NativeWidget()));
+}
+
+TEST_F(WebKitBrowser, TheWindowKnowsWhenATextFieldOfThePageIsEdited) {
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    GtkWidget* container = static_cast<GtkWidget*>(wb_->NativeWidget());
+    gtk_widget_grab_focus(GTK_WIDGET(View()));
+    EXPECT_EQ(BrowserFocus(container), TBrowserFocus::bfPage);
+    Evaluate("document.getElementById('t').focus(); 1");
+    EXPECT_TRUE(
+        PumpUntil([&] { return BrowserFocus(container) == TBrowserFocus::bfPageTextField; }));
+    Evaluate("document.getElementById('c').focus(); 1");
+    EXPECT_TRUE(PumpUntil([&] { return BrowserFocus(container) == TBrowserFocus::bfPage; }));
+}
+
+TEST_F(WebKitBrowser, APagePrintsNothingWhilePrintingIsNotAllowed) {
+    ASSERT_TRUE(Load("kiva://bundle/text.html"));
+    SetBrowserPagePrintingAllowed(wb_->NativeWidget(), false);
+    GList* before = gtk_window_list_toplevels();
+    const guint windows = g_list_length(before);
+    g_list_free(before);
+    EXPECT_EQ(Evaluate("window.print(); 'returned'"), "returned");
+    GList* after = gtk_window_list_toplevels();
+    EXPECT_EQ(g_list_length(after), windows);
+    g_list_free(after);
 }
 
 } // namespace

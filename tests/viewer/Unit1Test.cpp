@@ -658,5 +658,180 @@ TEST_F(Form1Test, ToolBarCommandsReachTheBrowser) {
     EXPECT_EQ(user.Boxes[0].Type, TMsgDlgType::mtError);
 }
 
+// --- Find, Print, text size, Copy and Exit --------------------------------------------------
+
+TEST_F(Form1Test, FindGoesToTheDocumentsCommandTargetAndSwallowsEveryFailure) {
+    TForm1& f = Start({Site("s.kvb")});
+    // No document yet: the document is asked for and nothing else happens.
+    log.clear();
+    f.ButtonSearchClick();
+    EXPECT_EQ(log, TCallLog{"Document"});
+
+    // A document without a command target.
+    Browser().PlainDocument = ComPtr<test::TFakePlainDocument>(new test::TFakePlainDocument());
+    log.clear();
+    f.ButtonSearchClick();
+    EXPECT_EQ(log, (TCallLog{"Document", "Document"}));
+
+    // The find command of the browser group, with the default option; F3 asks without a
+    // prompt.
+    Browser().Document = ComPtr<test::TFakeDocument>(new test::TFakeDocument());
+    log.clear();
+    f.ButtonSearchClick();
+    f.FindNextClick();
+    EXPECT_EQ(log, (TCallLog{"Document", "Document", "Exec browser 1 0 empty empty", "Document",
+                             "Document", "Exec browser 1 2 empty empty"}));
+
+    Browser().Document->ExecResult = OLECMDERR_E_NOTSUPPORTED;
+    f.ButtonSearchClick();
+    Browser().DocumentResult = E_FAIL;
+    f.ButtonSearchClick();
+    EXPECT_TRUE(user.Boxes.empty());
+}
+
+TEST_F(Form1Test, PrintAsksForThePreviewAndReportsAFailure) {
+    TForm1& f = Start({Site("s.kvb")});
+    log.clear();
+    f.ButtonPrintClick();
+    EXPECT_EQ(log, TCallLog{"ExecWB 7 2 empty empty"});
+    EXPECT_TRUE(user.Boxes.empty());
+
+    Browser().ExecWBResult = OLECMDERR_E_NOTSUPPORTED;
+    f.ButtonPrintClick();
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kivabook Viewer: OLE error 80040100."});
+}
+
+TEST_F(Form1Test, AFontSizeItemSendsItsLevelAndTheMarkFollowsWhatTheBrowserApplied) {
+    TForm1& f = Start({Site("s.kvb")});
+    EXPECT_EQ(f.TextSizeLevel(), 2);
+    for (std::int32_t tag : {4, 3, 2, 1, 0}) {
+        log.clear();
+        f.Largest1Click(tag);
+        EXPECT_EQ(log, (TCallLog{"ExecWB 19 2 int " + std::to_string(tag) + " empty",
+                                 "FontSizeMark " + std::to_string(tag)}));
+        EXPECT_EQ(f.TextSizeLevel(), tag);
+    }
+    // A level the browser refuses: the error is shown, and the mark goes back to the size
+    // the pages still have.
+    Browser().ExecWBResult = E_INVALIDARG;
+    log.clear();
+    f.Largest1Click(4);
+    EXPECT_EQ(log, (TCallLog{"ExecWB 19 2 int 4 empty", "FontSizeMark 0"}));
+    EXPECT_EQ(f.TextSizeLevel(), 0);
+    EXPECT_EQ(view.FontSizeMark, 0);
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kivabook Viewer: The parameter is incorrect."});
+}
+
+TEST_F(Form1Test, CopyRunsOnlyWhenTheProjectAllowsItWhateverTheMenuShows) {
+    TOptionsRecord r = SampleOptions();
+    r.Flag(projopt::AllowCopy);
+    TForm1& f = Start({Site("copy.kvb", r)});
+    log.clear();
+    f.CopytoClipboard1Click();
+    Browser().ExecWBResult = E_FAIL;
+    f.CopytoClipboard1Click();
+    EXPECT_EQ(log, (TCallLog{"ExecWB 12 1 empty empty", "ExecWB 12 1 empty empty"}));
+    EXPECT_TRUE(user.Boxes.empty());
+
+    Finish();
+    TForm1& g = Start({Site("nocopy.kvb")});
+    log.clear();
+    g.PopupMenu2->Popup(10, 20);
+    g.CopytoClipboard1Click();
+    EXPECT_EQ(log, (TCallLog{"Enable Copy 1", "BrowserMenu 10,20"}));
+}
+
+TEST_F(Form1Test, ExitAndTheFontButtonReachTheWindow) {
+    TForm1& f = Start({Site("s.kvb")});
+    log.clear();
+    f.ButtonFontClick();
+    f.Exit1Click();
+    EXPECT_EQ(log, (TCallLog{"DropFontSizeMenu", "Close"}));
+}
+
+// --- Shortcut keys --------------------------------------------------------------------------
+
+struct TShortcutCase {
+    const char* Name;
+    std::vector<TShortcut> Keys;
+    bool Allowed; // the project allows Find, Print and the font size
+    bool Taken;   // the window keeps every key from the page
+    TCallLog Log;
+};
+
+class ShortcutTest : public Form1Test, public ::testing::WithParamInterface<TShortcutCase> {};
+
+TEST_P(ShortcutTest, KeysRunTheirCommandsOnlyWhereTheProjectOffersThem) {
+    TOptionsRecord r;
+    r.Text(projopt::StartPage, "index.html");
+    if (GetParam().Allowed) {
+        r.Flag(projopt::AllowFind).Flag(projopt::AllowPrint).Flag(projopt::AllowFontSize);
+    }
+    TForm1& f = Start({Site("keys.kvb", r)});
+    Browser().Document = ComPtr<test::TFakeDocument>(new test::TFakeDocument());
+    log.clear();
+    for (TShortcut key : GetParam().Keys) {
+        EXPECT_EQ(f.ShortcutKey(key), GetParam().Taken);
+    }
+    EXPECT_EQ(log, GetParam().Log);
+    EXPECT_TRUE(user.Boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, ShortcutTest,
+    ::testing::Values(
+        TShortcutCase{
+            "Navigation",
+            {TShortcut::scBack, TShortcut::scForward, TShortcut::scHome, TShortcut::scExit},
+            false,
+            true,
+            {"GoBack", "GoForward", "Navigate kiva://bundle/index.html", "Close"}},
+        TShortcutCase{"FindAndPrint",
+                      {TShortcut::scFind, TShortcut::scFindNext, TShortcut::scPrint},
+                      true,
+                      true,
+                      {"Document", "Document", "Exec browser 1 0 empty empty", "Document",
+                       "Document", "Exec browser 1 2 empty empty", "ExecWB 7 2 empty empty"}},
+        // The text size steps through the five levels and stops at either end; Ctrl+0 is
+        // Medium again.
+        TShortcutCase{"TextSize",
+                      {TShortcut::scTextLarger, TShortcut::scTextLarger, TShortcut::scTextLarger,
+                       TShortcut::scTextMedium, TShortcut::scTextMedium, TShortcut::scTextSmaller,
+                       TShortcut::scTextSmaller, TShortcut::scTextSmaller},
+                      true,
+                      true,
+                      {"ExecWB 19 2 int 3 empty", "FontSizeMark 3", "ExecWB 19 2 int 4 empty",
+                       "FontSizeMark 4", "ExecWB 19 2 int 2 empty", "FontSizeMark 2",
+                       "ExecWB 19 2 int 1 empty", "FontSizeMark 1", "ExecWB 19 2 int 0 empty",
+                       "FontSizeMark 0"}},
+        TShortcutCase{"NotAllowed",
+                      {TShortcut::scFind, TShortcut::scFindNext, TShortcut::scPrint,
+                       TShortcut::scTextLarger, TShortcut::scTextSmaller, TShortcut::scTextMedium},
+                      false,
+                      false,
+                      {}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(Form1Test, BackAndForwardKeysFollowTheBrowsersCommandState) {
+    TForm1& f = Start({Site("s.kvb")});
+    const auto report = [&](std::int32_t command, bool enable) {
+        TWebBrowserEventParams p;
+        p.Command = command;
+        p.Enable = enable;
+        Browser().Fire(DISPID_COMMANDSTATECHANGE, p);
+    };
+    report(CSC_NAVIGATEBACK, false);
+    report(CSC_NAVIGATEFORWARD, false);
+    log.clear();
+    EXPECT_TRUE(f.ShortcutKey(TShortcut::scBack));
+    EXPECT_TRUE(f.ShortcutKey(TShortcut::scForward));
+    EXPECT_TRUE(log.empty());
+    report(CSC_NAVIGATEBACK, true);
+    log.clear();
+    f.ShortcutKey(TShortcut::scBack);
+    f.ShortcutKey(TShortcut::scForward);
+    EXPECT_EQ(log, TCallLog{"GoBack"});
+}
+
 } // namespace
 } // namespace kiva

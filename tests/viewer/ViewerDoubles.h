@@ -73,7 +73,13 @@ public:
         }
     }
     void Sleep(int ms) override { Sleeps.push_back(ms); }
+    void SetFontSizeMark(int level) override {
+        FontSizeMark = level;
+        log_.push_back("FontSizeMark " + std::to_string(level));
+    }
+    void DropFontSizeMenu() override { log_.push_back("DropFontSizeMenu"); }
 
+    int FontSizeMark = 2;
     std::optional<TExtent> WorkAreaSize;
     std::string Caption;
     std::string StatusText;
@@ -87,6 +93,25 @@ private:
     static std::string Flag(const std::string& name, bool v) { return name + (v ? " 1" : " 0"); }
     TCallLog& log_;
 };
+
+// The current document's command target, recorded in the browser's log.
+class TFakeDocument final : public TComObjectWith<IOleCommandTarget> {
+public:
+    HRESULT QueryStatus(const GUID*, ULONG, OLECMD*) override { return E_NOTIMPL; }
+    HRESULT Exec(const GUID* group, DWORD id, DWORD option, TVariant* in, TVariant* out) override {
+        const bool browserGroup = group && *group == CGID_IWebBrowser;
+        Log->push_back(std::string("Exec ") + (browserGroup ? "browser " : "other ") +
+                       std::to_string(id) + " " + std::to_string(option) + " " +
+                       (in && in->Kind == TVariant::TKind::vkEmpty ? "empty" : "given") + " " +
+                       (out && out->Kind == TVariant::TKind::vkEmpty ? "empty" : "given"));
+        return ExecResult;
+    }
+    TCallLog* Log = nullptr;
+    HRESULT ExecResult = S_OK;
+};
+
+// A document object without a command target.
+class TFakePlainDocument final : public TComObject {};
 
 // The browser control, recorded: navigations go into the shared log, and the test decides
 // when the control reports a document complete.
@@ -126,9 +151,31 @@ public:
     }
     HRESULT get_Document(IUnknown** document) override {
         *document = nullptr;
+        Log->push_back("Document");
+        if (DocumentResult != S_OK) {
+            return DocumentResult;
+        }
+        if (Document) {
+            Document->Log = Log;
+            *document = static_cast<IOleCommandTarget*>(Document.Get());
+            (*document)->AddRef();
+        } else if (PlainDocument) {
+            *document = PlainDocument->Unknown();
+            (*document)->AddRef();
+        }
         return S_OK;
     }
-    HRESULT ExecWB(DWORD, DWORD, TVariant*, TVariant*) override { return E_NOTIMPL; }
+    HRESULT ExecWB(DWORD id, DWORD option, TVariant* in, TVariant* out) override {
+        std::string entry = "ExecWB " + std::to_string(id) + " " + std::to_string(option);
+        if (in && in->Kind == TVariant::TKind::vkInt32) {
+            entry += " int " + std::to_string(in->Int);
+        } else {
+            entry += in && in->Kind == TVariant::TKind::vkEmpty ? " empty" : " other";
+        }
+        entry += out && out->Kind == TVariant::TKind::vkEmpty ? " empty" : " other";
+        Log->push_back(entry);
+        return ExecWBResult;
+    }
     HRESULT SetClientSite(IUnknown* site) override {
         Site = nullptr;
         if (site) {
@@ -166,6 +213,11 @@ public:
     HRESULT NavigateResult = S_OK;
     bool CompleteOnNavigate = false;
     bool HasApplication = true;
+    HRESULT ExecWBResult = S_OK;
+    HRESULT DocumentResult = S_OK;
+    // The current document: one with a command target, one without, or none.
+    ComPtr<TFakeDocument> Document;
+    ComPtr<TFakePlainDocument> PlainDocument;
     ComPtr<IDocHostUIHandler> Site;
     ComPtr<DWebBrowserEvents2> Sink;
     DOCHOSTUIINFO HostInfo;
