@@ -44,6 +44,8 @@ const std::map<std::string, std::string>& Site() {
         {"opener.html", "<!DOCTYPE html><title>Opener</title>"
                         "<a id=\"a\" target=\"_blank\" href=\"second.html\">new</a>"},
         {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
+        {"frames.html", "<!DOCTYPE html><title>Frames</title>"
+                        "<iframe id=\"f\" name=\"inner\" src=\"second.html\"></iframe>"},
     };
     return site;
 }
@@ -329,12 +331,39 @@ TEST_F(WebKitBrowser, ScrollBarsOffAppliesToTheNextDocument) {
     EXPECT_EQ(Evaluate("getComputedStyle(document.documentElement).scrollbarWidth"), "none");
 }
 
-TEST_F(WebKitBrowser, ALinkToANewWindowOpensInTheSameViewAfterTheHostAgreed) {
+// A visible window of the program other than the test's own, by title.
+GtkWidget* TopLevelTitled(const std::string& title) {
+    GList* windows = gtk_window_list_toplevels();
+    GtkWidget* found = nullptr;
+    for (GList* w = windows; w; w = w->next) {
+        const char* t = gtk_window_get_title(GTK_WINDOW(w->data));
+        if (t && title == t && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
+            found = GTK_WIDGET(w->data);
+        }
+    }
+    g_list_free(windows);
+    return found;
+}
+
+TEST_F(WebKitBrowser, NewWindowsOpenAsPlainWindowsOfTheirOwnAfterTheHostAgreed) {
     ASSERT_TRUE(Load("kiva://bundle/opener.html"));
-    Evaluate("document.getElementById('a').click()");
-    ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html"); }));
+    Evaluate("document.getElementById('a').click(); 1");
+    ASSERT_TRUE(PumpUntil([&] { return TopLevelTitled("Second") != nullptr; }));
     EXPECT_TRUE(Logged("before kiva://bundle/second.html"));
-    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/second.html");
+    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/opener.html");
+    // A script's window.open gets a live window, which it may close again; the host's page
+    // and window stay.
+    EXPECT_EQ(Evaluate("window.w = window.open('tall.html'); w !== null"), "true");
+    ASSERT_TRUE(PumpUntil([&] { return TopLevelTitled("Tall") != nullptr; }));
+    Evaluate("w.close(); 1");
+    EXPECT_TRUE(PumpUntil([&] { return TopLevelTitled("Tall") == nullptr; }));
+    EXPECT_FALSE(Logged("closing"));
+    // A new window whose page the host refuses never appears.
+    cancelUrl_ = "kiva://bundle/index.html";
+    Evaluate("window.open('index.html'); 1");
+    ASSERT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/index.html"); }));
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_EQ(TopLevelTitled("Script ran"), nullptr);
 }
 
 TEST_F(WebKitBrowser, TheHostMayWaitForABlankPageInsideTheNavigationItCancels) {
@@ -343,6 +372,13 @@ TEST_F(WebKitBrowser, TheHostMayWaitForABlankPageInsideTheNavigationItCancels) {
     ASSERT_TRUE(PumpUntil([&] { return closedFromHandler_; }));
     EXPECT_FALSE(Logged("complete about:close"));
     EXPECT_EQ(wb_->LocationURL(), "about:blank");
+}
+
+TEST_F(WebKitBrowser, EveryFrameNavigationAsksTheHost) {
+    ASSERT_TRUE(Load("kiva://bundle/frames.html"));
+    EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/second.html"); }));
+    Evaluate("document.getElementById('f').contentWindow.location.href = 'tall.html'; 1");
+    EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/tall.html"); }));
 }
 
 TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
