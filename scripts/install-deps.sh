@@ -17,6 +17,9 @@ packages=(
   # Installing, desktop integration and the Debian package, with their validators.
   dpkg-dev file desktop-file-utils shared-mime-info appstream xdg-utils libglib2.0-bin
   libgtk-3-bin x11-utils man-db groff-base
+  # The GUI tests of the browser host read menus and the status bar through the
+  # accessibility tree.
+  at-spi2-core python3-pyatspi
 )
 
 missing=()

@@ -364,10 +364,40 @@ void TMainWindow::FontSizeItemClick(Gtk::RadioMenuItem&) {
     // Zooming is carried to the browser by a later command; the mark moves with the pick.
 }
 
-void TMainWindow::ShowBrowserMenu(int, int) {
+void TMainWindow::ShowBrowserMenu(int x, int y) {
     // The toolkit places a menu at the pointer itself; on some displays a window cannot place
     // anything at absolute screen coordinates.
-    PopupMenu2.popup_at_pointer(nullptr);
+    if (GdkEvent* current = gtk_get_current_event()) {
+        gdk_event_free(current);
+        PopupMenu2.popup_at_pointer(nullptr);
+        return;
+    }
+    // The browser's engine reports a right-click after the click's event is over; the menu
+    // then goes to the point it names, taken relative to this window.
+    Glib::RefPtr<Gdk::Window> window = get_window();
+    if (!window) {
+        return;
+    }
+    int originX = 0;
+    int originY = 0;
+    window->get_origin(originX, originY);
+    const Gdk::Rectangle at(x - originX, y - originY, 1, 1);
+    // A menu takes the pointer and keyboard only for a click it can name; this one stands
+    // for the right-click the engine reported.
+    std::unique_ptr<GdkEvent, decltype(&gdk_event_free)> trigger(gdk_event_new(GDK_BUTTON_PRESS),
+                                                                 gdk_event_free);
+    trigger->button.window = GDK_WINDOW(g_object_ref(window->gobj()));
+    trigger->button.time = GDK_CURRENT_TIME;
+    trigger->button.button = GDK_BUTTON_SECONDARY;
+    trigger->button.x = at.get_x();
+    trigger->button.y = at.get_y();
+    trigger->button.x_root = x;
+    trigger->button.y_root = y;
+    if (GdkSeat* seat = gdk_display_get_default_seat(window->get_display()->gobj())) {
+        gdk_event_set_device(trigger.get(), gdk_seat_get_pointer(seat));
+    }
+    PopupMenu2.popup_at_rect(window, at, Gdk::GRAVITY_NORTH_WEST, Gdk::GRAVITY_NORTH_WEST,
+                             trigger.get());
 }
 
 void TMainWindow::RequestQuit() {

@@ -422,13 +422,17 @@ private:
     // allow; questions it leaves to the platform are allowed.
     bool UrlActionAllowed(const std::string& url, DWORD action) const;
     void ApplyAmbientOptions();
-    void ApplyScriptPolicy(const std::string& url);
+    // True when the answer changed the view's settings.
+    bool ApplyScriptPolicy(const std::string& url);
     void ApplyCrossDomainPolicy(const std::string& url);
     gboolean DecideNavigation(WebKitWebView* view, WebKitNavigationPolicyDecision* decision,
                               TPopupWindow* popup);
     gboolean DecideNewWindow(WebKitNavigationPolicyDecision* decision);
     gboolean DecideResponse(WebKitResponsePolicyDecision* decision);
     gboolean KeyEvent(GdkEventKey* event, bool down);
+    // The save dialog over the viewer's window: the chosen file, or "" when cancelled.
+    std::string ChooseSaveFile(const std::string& suggested);
+    void SaveEntryLater(const std::string& uri, const std::string& suggested);
     void ShowCrashPage(WebKitWebProcessTerminationReason reason);
     WebKitWebView* CreatePopup(WebKitWebView* related, WebKitNavigationAction* action);
     void ClosePopup(TPopupWindow* popup);
@@ -470,6 +474,8 @@ private:
     std::list<std::unique_ptr<TPopupWindow>> popups_;
     // A new window's first address, decided already when the page asked for the window.
     std::string popupDecidedUri_;
+    // A navigation started again after the security manager changed the view's settings.
+    std::string reissuedUri_;
     bool dropsAllowed_ = true;
     bool crashed_ = false;
 
@@ -960,9 +966,9 @@ void TWebKitBrowser::ApplyAmbientOptions() {
 }
 
 // Scripts run in a document when the host's security manager allows them for its address.
-void TWebKitBrowser::ApplyScriptPolicy(const std::string& url) {
+bool TWebKitBrowser::ApplyScriptPolicy(const std::string& url) {
     if (!view_) {
-        return;
+        return false;
     }
     DWORD flags = 0x70;
     if (ComPtr<IAmbientDispatch> ambient = SiteAs<IAmbientDispatch>()) {
@@ -977,9 +983,11 @@ void TWebKitBrowser::ApplyScriptPolicy(const std::string& url) {
     const bool scripts =
         !(flags & kDontExecuteScripts) && UrlActionAllowed(url, URLACTION_SCRIPT_RUN);
     WebKitSettings* settings = webkit_web_view_get_settings(view_.get());
-    if (webkit_settings_get_enable_javascript(settings) != (scripts ? TRUE : FALSE)) {
-        webkit_settings_set_enable_javascript(settings, scripts);
+    if (webkit_settings_get_enable_javascript(settings) == (scripts ? TRUE : FALSE)) {
+        return false;
     }
+    webkit_settings_set_enable_javascript(settings, scripts);
+    return true;
 }
 
 // The archive's pages may read data of other origins when the security manager allows
@@ -1008,8 +1016,9 @@ gboolean TWebKitBrowser::DecideNavigation(WebKitWebView* view,
         ClosePopup(popup);
         return TRUE;
     }
-    const bool decided = popup && !popupDecidedUri_.empty() && uri == popupDecidedUri_;
-    popupDecidedUri_.clear();
+    const bool decided = (popup && !popupDecidedUri_.empty() && uri == popupDecidedUri_) ||
+                         (!popup && !reissuedUri_.empty() && uri == reissuedUri_);
+    (popup ? popupDecidedUri_ : reissuedUri_).clear();
     if (!decided) {
         TWebBrowserEventParams params;
         params.URL = Wide(uri.c_str());
@@ -1033,8 +1042,29 @@ gboolean TWebKitBrowser::DecideNavigation(WebKitWebView* view,
     }
     // The engine switches scripts for the whole view; the viewer's security manager gives
     // every address the same answer.
-    if (!popup) {
-        ApplyScriptPolicy(uri);
+    if (!popup && ApplyScriptPolicy(uri)) {
+        // The engine drops a navigation whose view changes its settings while it waits for
+        // the answer, so the navigation starts again under the new settings; the host has
+        // decided about it already.
+        webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+        reissuedUri_ = uri;
+        struct TReissue {
+            ComPtr<IWebBrowser2> Browser;
+            GObjectPtr<WebKitWebView> View;
+            GObjectPtr<WebKitURIRequest> Request;
+        };
+        auto* job = new TReissue{ComPtr<IWebBrowser2>(this),
+                                 GObjectPtr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref(view))),
+                                 GObjectPtr<WebKitURIRequest>(webkit_uri_request_new(uri.c_str()))};
+        g_idle_add_full(
+            G_PRIORITY_HIGH_IDLE,
+            [](gpointer d) -> gboolean {
+                auto* j = static_cast<TReissue*>(d);
+                webkit_web_view_load_request(j->View.get(), j->Request.get());
+                return G_SOURCE_REMOVE;
+            },
+            job, [](gpointer d) { delete static_cast<TReissue*>(d); });
+        return TRUE;
     }
     return FALSE;
 }
@@ -1100,12 +1130,76 @@ gboolean TWebKitBrowser::DecideResponse(WebKitResponsePolicyDecision* decision) 
     TWebBrowserEventParams params;
     params.Flag = false;
     Fire(DISPID_FILEDOWNLOAD, params);
-    if (params.Cancel) {
+    const char* uri = webkit_uri_response_get_uri(response);
+    if (params.Cancel || (uri && AnsiLowerCaseAscii(uri).rfind("kiva:", 0) == 0)) {
         webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+        if (!params.Cancel) {
+            // The engine's downloads cannot read the book's scheme; the entry is saved from
+            // the session instead, once this decision is over.
+            const char* suggested = webkit_uri_response_get_suggested_filename(response);
+            SaveEntryLater(uri, suggested ? suggested : "");
+        }
     } else {
         webkit_policy_decision_download(WEBKIT_POLICY_DECISION(decision));
     }
     return TRUE;
+}
+
+std::string TWebKitBrowser::ChooseSaveFile(const std::string& suggested) {
+    GtkWidget* top = container_ ? gtk_widget_get_toplevel(container_.get()) : nullptr;
+    GtkWidget* chooser = gtk_file_chooser_dialog_new(
+        "Save File", GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
+        "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), TRUE);
+    if (!suggested.empty()) {
+        gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), suggested.c_str());
+    }
+    const gint response = gtk_dialog_run(GTK_DIALOG(chooser));
+    GCharPtr file(response == GTK_RESPONSE_ACCEPT
+                      ? gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser))
+                      : nullptr);
+    gtk_widget_destroy(chooser);
+    return file ? std::string(file.get()) : std::string();
+}
+
+void TWebKitBrowser::SaveEntryLater(const std::string& uri, const std::string& suggested) {
+    struct TSave {
+        ComPtr<IWebBrowser2> Browser;
+        TWebKitBrowser* Self;
+        std::string Uri;
+        std::string Name;
+    };
+    std::string name = suggested;
+    if (name.empty()) {
+        const std::string path = uri.substr(0, uri.find_first_of("?#"));
+        GCharPtr last(g_uri_unescape_string(path.substr(path.rfind('/') + 1).c_str(), nullptr));
+        name = last ? last.get() : "";
+    }
+    auto* save = new TSave{ComPtr<IWebBrowser2>(this), this, uri, name};
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        [](gpointer data) -> gboolean {
+            auto* job = static_cast<TSave*>(data);
+            try {
+                const std::string file = job->Self->ChooseSaveFile(job->Name);
+                if (!file.empty()) {
+                    const TNameSpaceResponse body = RunNameSpaceRequest(AnsiToWide(job->Uri));
+                    GError* error = nullptr;
+                    if (FAILED(body.Result) ||
+                        !g_file_set_contents(file.c_str(), body.Data.data(),
+                                             static_cast<gssize>(body.Data.size()), &error)) {
+                        TWebBrowserEventParams params;
+                        params.URL = Wide(job->Uri.c_str());
+                        params.StatusCode = FAILED(body.Result) ? body.Result : E_FAIL;
+                        job->Self->Fire(DISPID_NAVIGATEERROR, params);
+                    }
+                    g_clear_error(&error);
+                }
+            } catch (...) {
+            }
+            return G_SOURCE_REMOVE;
+        },
+        save, [](gpointer data) { delete static_cast<TSave*>(data); });
 }
 
 gboolean TWebKitBrowser::KeyEvent(GdkEventKey* event, bool down) {
@@ -1382,6 +1476,7 @@ void TWebKitBrowser::OnDownloadStarted(WebKitWebContext*, WebKitDownload* downlo
                                        gpointer self) noexcept {
     auto* browser = static_cast<TWebKitBrowser*>(self);
     WebKitWebView* view = webkit_download_get_web_view(download);
+
     bool ours = view == browser->view_.get();
     for (const auto& popup : browser->popups_) {
         ours = ours || view == popup->View;
@@ -1397,21 +1492,8 @@ gboolean TWebKitBrowser::OnDecideDestination(WebKitDownload* download, gchar* su
     g_signal_handlers_disconnect_by_data(download, self);
     try {
         // Nothing is saved anywhere the user did not choose.
-        GtkWidget* top =
-            browser->container_ ? gtk_widget_get_toplevel(browser->container_.get()) : nullptr;
-        GtkWidget* chooser =
-            gtk_file_chooser_dialog_new("Save File", GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr,
-                                        GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel",
-                                        GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr);
-        gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(chooser), TRUE);
-        if (suggested && *suggested) {
-            gtk_file_chooser_set_current_name(GTK_FILE_CHOOSER(chooser), suggested);
-        }
-        const gint response = gtk_dialog_run(GTK_DIALOG(chooser));
-        GCharPtr uri(response == GTK_RESPONSE_ACCEPT
-                         ? gtk_file_chooser_get_uri(GTK_FILE_CHOOSER(chooser))
-                         : nullptr);
-        gtk_widget_destroy(chooser);
+        const std::string file = browser->ChooseSaveFile(suggested ? suggested : "");
+        GCharPtr uri(file.empty() ? nullptr : g_filename_to_uri(file.c_str(), nullptr, nullptr));
         if (!uri) {
             webkit_download_cancel(download);
             return TRUE;

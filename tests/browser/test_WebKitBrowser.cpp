@@ -1,5 +1,6 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "EmbeddedWB.h"
+#include "SecurityManager.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
 #include "WebKitBrowser.h"
@@ -44,6 +45,15 @@ const std::map<std::string, std::string>& Site() {
         {"opener.html", "<!DOCTYPE html><title>Opener</title>"
                         "<a id=\"a\" target=\"_blank\" href=\"second.html\">new</a>"},
         {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
+        {"error.html", "<!DOCTYPE html><title>Error</title>\n<script>\n  noSuchFunction();\n"
+                       "</script>"},
+        {"keys.html", "<!DOCTYPE html><title>Keys</title><input id=\"i\" autofocus><script>"
+                      "addEventListener('keydown', function (e) {"
+                      "document.title = 'page saw ' + e.key; });</script>"},
+        {"alert.html", "<!DOCTYPE html><title>Alert</title><script>"
+                       "document.title = confirm('Go on?') ? 'confirmed' : 'declined';</script>"},
+        {"form.html", "<!DOCTYPE html><title>Form</title><form id=\"f\" action=\"second.html\">"
+                      "<input name=\"q\" value=\"1\"></form>"},
         {"frames.html", "<!DOCTYPE html><title>Frames</title>"
                         "<iframe id=\"f\" name=\"inner\" src=\"second.html\"></iframe>"},
     };
@@ -379,6 +389,99 @@ TEST_F(WebKitBrowser, EveryFrameNavigationAsksTheHost) {
     EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/second.html"); }));
     Evaluate("document.getElementById('f').contentWindow.location.href = 'tall.html'; 1");
     EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/tall.html"); }));
+}
+
+TEST_F(WebKitBrowser, AnUncaughtScriptErrorReachesTheHostWithItsDetails) {
+    std::string details;
+    wb_->ScriptErrorAction = TScriptErrorAction::eaAskUser;
+    wb_->OnScriptError = [&](TComponent*, const std::string& line, const std::string& character,
+                             const std::string&, const std::string& message, const std::string& url,
+                             TScriptErrorAction&) {
+        details = line + ":" + character + " " + url + " " + message;
+    };
+    ASSERT_TRUE(Load("kiva://bundle/error.html"));
+    ASSERT_TRUE(PumpUntil([&] { return !details.empty(); }));
+    EXPECT_EQ(details.substr(0, details.find(' ', details.find(' ') + 1)),
+              "3:17 kiva://bundle/error.html");
+    EXPECT_NE(details.find("noSuchFunction"), std::string::npos) << details;
+}
+
+TEST_F(WebKitBrowser, KeysPassTheHostBeforeThePage) {
+    std::vector<std::string> seen;
+    wb_->OnKeyDown = [&](TComponent*, std::uint16_t& key, int scan, TShiftState shift) {
+        seen.push_back("down " + std::to_string(key) + " " + std::to_string(scan) +
+                       (shift.Contains(TShiftStateMember::ssCtrl) ? " ctrl" : ""));
+        if (key == 'Q') {
+            key = 0;
+        }
+    };
+    wb_->OnMaskedCtrlChar = [&](TComponent*, char c) {
+        seen.push_back(std::string("masked ") + c);
+    };
+    ASSERT_TRUE(Load("kiva://bundle/keys.html"));
+    auto press = [&](guint keyval, guint state, guint16 code) {
+        GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+        event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(View()))));
+        event->key.keyval = keyval;
+        event->key.state = state;
+        event->key.hardware_keycode = code;
+        event->key.time = GDK_CURRENT_TIME;
+        gdk_event_set_device(
+            event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_widget_event(GTK_WIDGET(View()), event);
+        gdk_event_free(event);
+    };
+    gtk_widget_grab_focus(GTK_WIDGET(View()));
+    press(GDK_KEY_n, GDK_CONTROL_MASK, 57 + 8);
+    press(GDK_KEY_q, 0, 16 + 8);
+    press(GDK_KEY_x, 0, 45 + 8);
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "page saw x"; })) << title_;
+    EXPECT_EQ(seen, (std::vector<std::string>{"down 78 57 ctrl", "masked N", "down 81 16",
+                                              "down 88 45"}));
+}
+
+TEST_F(WebKitBrowser, ScriptDialogsGoToTheHostFirst) {
+    std::string asked;
+    wb_->OnShowMessage = [&](TComponent*, void*, const std::string& text, const std::string&,
+                             DWORD type, const std::string&, DWORD, LRESULT& result,
+                             HRESULT& answer) {
+        asked = text + " " + std::to_string(type & 0xF);
+        result = IDOK;
+        answer = S_OK;
+    };
+    ASSERT_TRUE(Load("kiva://bundle/alert.html"));
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "confirmed"; })) << title_;
+    EXPECT_EQ(asked, "Go on? 1");
+}
+
+TEST_F(WebKitBrowser, TheHostsSecurityManagerDecidesAboutScriptsAndForms) {
+    TSecurityManager manager(nullptr);
+    wb_->OnQueryService = [&](TComponent*, const GUID& rsid, const GUID& iid, IUnknown*& obj) {
+        if (rsid == IID_IInternetSecurityManager && iid == rsid) {
+            manager.QueryInterface(iid, reinterpret_cast<void**>(&obj));
+        }
+    };
+    ASSERT_TRUE(Load("kiva://bundle/index.html"));
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "Script ran"; }));
+    ASSERT_TRUE(Load("kiva://bundle/form.html"));
+    Evaluate("document.getElementById('f').submit(); 1");
+    ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html?q=1"); }));
+
+    manager.UrlPolicy().Scripts = TAllowDisAllowPolicyOption::Disallow;
+    manager.UrlPolicy().SubmitForms = TAllowDisAllowPolicyOption::Disallow;
+    log_.clear();
+    title_.clear();
+    ASSERT_TRUE(Load("kiva://bundle/index.html")) << testing::PrintToString(log_);
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "Start" || title_ == "Script ran"; }));
+    EXPECT_EQ(title_, "Start");
+    manager.UrlPolicy().Scripts = TAllowDisAllowPolicyOption::Allow;
+    log_.clear();
+    ASSERT_TRUE(Load("kiva://bundle/form.html"));
+    log_.clear();
+    Evaluate("document.getElementById('f').submit(); 1");
+    ASSERT_TRUE(Load("about:blank"));
+    EXPECT_TRUE(Logged("before kiva://bundle/second.html?q=1"));
+    EXPECT_FALSE(Logged("complete kiva://bundle/second.html?q=1"));
 }
 
 TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
