@@ -11,6 +11,8 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
+#include <deque>
 #include <list>
 #include <memory>
 #include <string>
@@ -18,6 +20,61 @@
 #include <vector>
 
 #include "GObjectPtr.h"
+
+// What raises each event of the host's table and each question of the host, in WebKitGTK:
+//
+//   Event (dispatch id)            Raised from
+//   StatusTextChange (102)         mouse-target-changed: the link under the pointer
+//   ProgressChange (108)           notify::estimated-load-progress, in ten-thousandths
+//   CommandStateChange (105)       the back-forward list's "changed"
+//   DownloadBegin (106)            load-changed STARTED
+//   DownloadComplete (104)         load-changed FINISHED
+//   TitleChange (113)              notify::title (the address when there is none)
+//   BeforeNavigate2 (250)          decide-policy NAVIGATION_ACTION of the page and of every
+//                                  frame, NEW_WINDOW_ACTION before the window exists, and the
+//                                  navigations of windows the pages opened
+//   NewWindow2 (251), NewWindow3 (273)  decide-policy NEW_WINDOW_ACTION
+//   NavigateComplete2 (252)        load-changed COMMITTED
+//   DocumentComplete (259)         load-changed FINISHED, failed loads included
+//   FullScreen (258)               enter-fullscreen, leave-fullscreen
+//   WindowSetLeft/Top/Width/Height (264-267)  notify::geometry of the window properties
+//   WindowClosing (263)            "close", and the page's window.close() through a script
+//   ClientToHostWindow (268)       ready-to-show of a new window: its size
+//   SetSecureLockIcon (269)        load-changed COMMITTED (TLS or not), insecure content
+//   FileDownload (270)             decide-policy RESPONSE of a type the engine cannot show
+//   NavigateError (271)            load-failed; decide-policy RESPONSE with a status of 400
+//                                  and above, for the page and its frames
+//   PropertyChange (112), Quit (253), Visible (254), ToolBar (255), MenuBar (256),
+//   StatusBar (257), TheaterMode (260), AddressBar (261), WindowSetResizable (262),
+//   PrintTemplateInstantiation (225), PrintTemplateTeardown (226), UpdatePageStatus (227),
+//   PrivacyImpactedStateChange (272)  decision logic only: nothing in WebKitGTK raises them
+//
+//   Host question                  Asked from
+//   GetHostInfo                    load-changed STARTED: user style sheets for scroll bars,
+//                                  text selection and the host's style sheet
+//   ShowContextMenu                context-menu, with the id from the hit test; the engine's
+//                                  menu shows only when the host answers S_FALSE
+//   WindowProc (OnKeyDown/OnKeyUp), TranslateAccelerator  key-press-event and
+//                                  key-release-event of the view, before the engine
+//   Exec, script error (40)        an injected script's "error" listener, by script message
+//   ShowMessage                    script-dialog (alert, confirm, prompt, leaving a page)
+//   Authenticate                   authenticate; without credentials the engine asks
+//   GetDropTarget                  the view's creation: the engine's own drops (which navigate
+//                                  through the policy) or none
+//   Ambient download control (-5512), user agent (-5513)  load-changed STARTED: images,
+//                                  media and scripts on or off; the view's user agent
+//   QueryService(IInternetSecurityManager), ProcessUrlAction  every navigation (scripts
+//                                  0x1400, forms 0x1602/0x1603), load-changed COMMITTED of
+//                                  the book's pages (cross-domain data 0x1406)
+//   moveTo/resizeTo                notify::geometry of the window properties
+//   ActiveX and Java actions, IProtectFocus, IDownloadManager, INewWindowManager, ShowHelp,
+//   QueryStatus, other Exec commands, the drop target's methods, GetExternal, TranslateUrl,
+//   FilterDataObject, the key paths, ShowUI, HideUI, UpdateUI, EnableModeless, the window
+//   activations, ResizeBorder, IZoomEvents, IHostBehaviorInit  decision logic only
+//
+// Without a host's answer: permission-request is denied, downloads ask where to save (the
+// book's own entries are read from the session, which the engine's downloads cannot read),
+// create opens a plain window, and web-process-terminated puts a message in the page area.
 
 namespace kiva {
 
@@ -437,6 +494,8 @@ private:
     WebKitWebView* CreatePopup(WebKitWebView* related, WebKitNavigationAction* action);
     void ClosePopup(TPopupWindow* popup);
 
+    static void OnNameSpaceFailure(WebKitWebView* view, const char* uri, HRESULT result,
+                                   void* self) noexcept;
     static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent* event,
                                   WebKitHitTestResult* hit, gpointer self) noexcept;
     static gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer self) noexcept;
@@ -476,6 +535,9 @@ private:
     std::string popupDecidedUri_;
     // A navigation started again after the security manager changed the view's settings.
     std::string reissuedUri_;
+    // The latest addresses navigations went to: a failed request for one of them, other
+    // than the page's own, is a frame's page that failed.
+    std::deque<std::string> recentNavigations_;
     bool dropsAllowed_ = true;
     bool crashed_ = false;
 
@@ -549,6 +611,7 @@ WebKitWebView* TWebKitBrowser::View() {
     g_signal_connect(webkit_web_view_get_window_properties(view_.get()), "notify::geometry",
                      G_CALLBACK(OnGeometry), this);
     g_signal_connect(context_->Context(), "download-started", G_CALLBACK(OnDownloadStarted), this);
+    SetNameSpaceFailureListener(view_.get(), &OnNameSpaceFailure, this);
     // The host decides whether dropped files and links reach the browser; a drop target of
     // the host's own would take drops this engine cannot hand over, so it means none.
     if (ComPtr<IDocHostUIHandler2> host = SiteAs<IDocHostUIHandler2>()) {
@@ -593,6 +656,7 @@ TWebKitBrowser::~TWebKitBrowser() {
                                              this);
         g_signal_handlers_disconnect_by_data(view_.get(), this);
         g_signal_handlers_disconnect_by_data(context_->Context(), this);
+        SetNameSpaceFailureListener(view_.get(), nullptr, nullptr);
     }
     // Windows the pages opened go with the browser that opened them.
     while (!popups_.empty()) {
@@ -1016,6 +1080,11 @@ gboolean TWebKitBrowser::DecideNavigation(WebKitWebView* view,
         ClosePopup(popup);
         return TRUE;
     }
+    constexpr std::size_t kRecentNavigations = 32;
+    recentNavigations_.push_back(uri);
+    if (recentNavigations_.size() > kRecentNavigations) {
+        recentNavigations_.pop_front();
+    }
     const bool decided = (popup && !popupDecidedUri_.empty() && uri == popupDecidedUri_) ||
                          (!popup && !reissuedUri_.empty() && uri == reissuedUri_);
     (popup ? popupDecidedUri_ : reissuedUri_).clear();
@@ -1311,6 +1380,28 @@ void TWebKitBrowser::ClosePopup(TPopupWindow* popup) {
             popups_.erase(it);
             return;
         }
+    }
+}
+
+void TWebKitBrowser::OnNameSpaceFailure(WebKitWebView* view, const char* uri, HRESULT result,
+                                        void* self) noexcept {
+    auto* browser = static_cast<TWebKitBrowser*>(self);
+    try {
+        const std::string failed = uri ? uri : "";
+        auto& recent = browser->recentNavigations_;
+        const auto it = std::find(recent.begin(), recent.end(), failed);
+        const char* page = webkit_web_view_get_uri(view);
+        // The page's own failure comes through load-failed; images and the like are no
+        // navigations.
+        if (it == recent.end() || (page && failed == page)) {
+            return;
+        }
+        recent.erase(it);
+        TWebBrowserEventParams params;
+        params.URL = Wide(failed.c_str());
+        params.StatusCode = result;
+        browser->Fire(DISPID_NAVIGATEERROR, params);
+    } catch (...) {
     }
 }
 

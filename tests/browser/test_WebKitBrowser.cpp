@@ -54,6 +54,8 @@ const std::map<std::string, std::string>& Site() {
                        "document.title = confirm('Go on?') ? 'confirmed' : 'declined';</script>"},
         {"form.html", "<!DOCTYPE html><title>Form</title><form id=\"f\" action=\"second.html\">"
                       "<input name=\"q\" value=\"1\"></form>"},
+        {"badframe.html", "<!DOCTYPE html><title>Bad frame</title><img src=\"nothing.png\">"
+                          "<iframe src=\"gone.html\"></iframe>"},
         {"frames.html", "<!DOCTYPE html><title>Frames</title>"
                         "<iframe id=\"f\" name=\"inner\" src=\"second.html\"></iframe>"},
     };
@@ -391,6 +393,15 @@ TEST_F(WebKitBrowser, EveryFrameNavigationAsksTheHost) {
     EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/tall.html"); }));
 }
 
+TEST_F(WebKitBrowser, AFramesMissingPageIsANavigationErrorAndAMissingImageIsNot) {
+    ASSERT_TRUE(Load("kiva://bundle/badframe.html"));
+    EXPECT_TRUE(PumpUntil([&] {
+        return Logged("error kiva://bundle/gone.html " + std::to_string(INET_E_RESOURCE_NOT_FOUND));
+    }));
+    EXPECT_FALSE(
+        Logged("error kiva://bundle/nothing.png " + std::to_string(INET_E_RESOURCE_NOT_FOUND)));
+}
+
 TEST_F(WebKitBrowser, AnUncaughtScriptErrorReachesTheHostWithItsDetails) {
     std::string details;
     wb_->ScriptErrorAction = TScriptErrorAction::eaAskUser;
@@ -479,8 +490,8 @@ TEST_F(WebKitBrowser, TheHostsSecurityManagerDecidesAboutScriptsAndForms) {
     ASSERT_TRUE(Load("kiva://bundle/form.html"));
     log_.clear();
     Evaluate("document.getElementById('f').submit(); 1");
+    EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/second.html?q=1"); }));
     ASSERT_TRUE(Load("about:blank"));
-    EXPECT_TRUE(Logged("before kiva://bundle/second.html?q=1"));
     EXPECT_FALSE(Logged("complete kiva://bundle/second.html?q=1"));
 }
 
