@@ -590,8 +590,8 @@ HRESULT TCustomEmbeddedWB::QueryService(const GUID& guidService, const GUID& rii
                      (guidService == IID_IHostBehaviorInit && OnPopulateNSTable) ||
                      (guidService == IID_IHTMLOMWindowServices && windowServices) ||
                      (riid == IID_IAuthenticate && OnAuthenticate);
-    if (own && handler_) {
-        handler_->QueryInterface(riid, ppvObject);
+    if (own) {
+        HostInterfaces()->QueryInterface(riid, ppvObject);
     }
     if (!*ppvObject && OnQueryService) {
         IUnknown* object = nullptr;
@@ -619,6 +619,7 @@ HRESULT TCustomEmbeddedWB::GetDropTarget(IUnknown*, IUnknown** ppDropTarget) {
         return E_NOTIMPL;
     case TDragDropHandlingType::ddtMy:
     case TDragDropHandlingType::ddtCustom: {
+        HostInterfaces();
         IUnknown* target = static_cast<IDropTarget*>(handler_.Get());
         if (DropHandlingType == TDragDropHandlingType::ddtCustom && OnGetDropTarget) {
             OnGetDropTarget(this, target);

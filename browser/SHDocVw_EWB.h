@@ -94,7 +94,8 @@ public:
     using TNewWindow3Event = std::function<void(
         TComponent* Sender, IUnknown*& ppDisp, bool& Cancel, std::uint32_t dwFlags,
         const std::string& bstrUrlContext, const std::string& bstrUrl)>;
-    // The browser asks its host for a service; the handler may put an object into Obj.
+    // The browser asks its host for a service; the handler may put an object into Obj, with
+    // a reference for the caller as QueryInterface gives one.
     using TQueryServiceEvent =
         std::function<void(TComponent* Sender, const GUID& rsid, const GUID& iid, IUnknown*& Obj)>;
 

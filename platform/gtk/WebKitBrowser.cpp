@@ -539,7 +539,6 @@ private:
     // than the page's own, is a frame's page that failed.
     std::deque<std::string> recentNavigations_;
     bool dropsAllowed_ = true;
-    bool crashed_ = false;
 
     std::shared_ptr<TWebKitContext> context_;
     GObjectPtr<WebKitUserContentManager> content_;
@@ -1294,7 +1293,8 @@ gboolean TWebKitBrowser::KeyEvent(GdkEventKey* event, bool down) {
     }
     if (ComPtr<IDocHostUIHandler2> host = SiteAs<IDocHostUIHandler2>()) {
         MSG msg;
-        msg.message = (keyState & KS_ALT) ? WM_SYSKEYDOWN : WM_KEYDOWN;
+        // Alt without Ctrl makes a system key, as menus take it.
+        msg.message = (keyState & KS_ALT) && !(keyState & KS_CTRL) ? WM_SYSKEYDOWN : WM_KEYDOWN;
         msg.wParam = key;
         msg.lParam = (scan << 16) | 1;
         msg.time = event->time;
@@ -1307,7 +1307,6 @@ gboolean TWebKitBrowser::KeyEvent(GdkEventKey* event, bool down) {
 }
 
 void TWebKitBrowser::ShowCrashPage(WebKitWebProcessTerminationReason reason) {
-    crashed_ = true;
     const char* why = reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT
                           ? "used more memory than it may"
                           : "stopped unexpectedly";
