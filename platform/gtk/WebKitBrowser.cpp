@@ -52,8 +52,9 @@
 //   Host question                  Asked from
 //   GetHostInfo                    load-changed STARTED: user style sheets for scroll bars,
 //                                  text selection and the host's style sheet
-//   ShowContextMenu                context-menu, with the id from the hit test; the engine's
-//                                  menu shows only when the host answers S_FALSE
+//   ShowContextMenu                context-menu, with the id from the hit test (tables and
+//                                  form controls told by the page's contextmenu event); the
+//                                  engine's menu shows only when the host answers S_FALSE
 //   WindowProc (OnKeyDown/OnKeyUp), TranslateAccelerator  key-press-event and
 //                                  key-release-event of the view, before the engine
 //   Exec, script error (40)        an injected script's "error" listener, by script message
@@ -95,6 +96,18 @@ constexpr const char* kRestoreCloseScript =
     "if(window.close&&window.close.kivaNative)window.close=window.close.kivaNative;";
 
 constexpr const char* kScriptErrorHandler = "kivaScriptError";
+constexpr const char* kContextTargetHandler = "kivaContextTarget";
+
+// The engine's hit test knows links, images, media, editable text and selections, but not
+// tables or form controls; the page tells what a right-click lands in before the engine asks
+// the host about its menu.
+constexpr const char* kContextTargetScript =
+    "(function(){var m=window.webkit&&window.webkit.messageHandlers;"
+    "var h=m&&m.kivaContextTarget;if(!h)return;"
+    "window.addEventListener('contextmenu',function(e){var t=e.target;"
+    "if(!t||!t.closest)t=t&&t.parentElement;if(!t||!t.closest)return;"
+    "try{h.postMessage((t.closest('input,textarea,select,button')?'control':"
+    "t.closest('table')?'table':'')+'');}catch(x){}},true);})();";
 
 // Uncaught errors of a page's scripts reach the host with their details. Failed loads of
 // images and scripts are plain events, not errors of a script, and are left alone.
@@ -538,6 +551,9 @@ private:
     // The latest addresses navigations went to: a failed request for one of them, other
     // than the page's own, is a frame's page that failed.
     std::deque<std::string> recentNavigations_;
+    // What the page said the latest right-click landed in, and when.
+    std::string contextTarget_;
+    gint64 contextTargetTime_ = 0;
     bool dropsAllowed_ = true;
 
     std::shared_ptr<TWebKitContext> context_;
@@ -574,6 +590,22 @@ TWebKitBrowser::TWebKitBrowser()
     webkit_user_content_manager_add_script(content_.get(), errorScript.get());
     g_signal_connect(content_.get(), "script-message-received::kivaScriptError",
                      G_CALLBACK(OnScriptErrorMessage), this);
+    webkit_user_content_manager_register_script_message_handler(content_.get(),
+                                                                kContextTargetHandler);
+    std::unique_ptr<WebKitUserScript, UserScriptUnref> contextScript(
+        webkit_user_script_new(kContextTargetScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+    webkit_user_content_manager_add_script(content_.get(), contextScript.get());
+    g_signal_connect(
+        content_.get(), "script-message-received::kivaContextTarget",
+        G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
+            auto* browser = static_cast<TWebKitBrowser*>(self);
+            JSCValue* value = webkit_javascript_result_get_js_value(result);
+            GCharPtr text(jsc_value_to_string(value));
+            browser->contextTarget_ = text ? text.get() : "";
+            browser->contextTargetTime_ = g_get_monotonic_time();
+        }),
+        this);
     ApplyMirror(NameSpaceMirror());
     SetNameSpaceMirrorListener([this](const TNameSpaceMirror& mirror) { ApplyMirror(mirror); });
 }
@@ -666,6 +698,8 @@ TWebKitBrowser::~TWebKitBrowser() {
                                                                   kWindowClosingHandler);
     webkit_user_content_manager_unregister_script_message_handler(content_.get(),
                                                                   kScriptErrorHandler);
+    webkit_user_content_manager_unregister_script_message_handler(content_.get(),
+                                                                  kContextTargetHandler);
 }
 
 HRESULT TWebKitBrowser::Navigate(std::u16string_view url) {
@@ -1419,10 +1453,20 @@ gboolean TWebKitBrowser::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEv
             id = CONTEXT_MENU_ANCHOR;
         } else if (webkit_hit_test_result_context_is_image(hit)) {
             id = CONTEXT_MENU_IMAGE;
-        } else if (webkit_hit_test_result_context_is_editable(hit) ||
-                   webkit_hit_test_result_context_is_media(hit)) {
-            id = CONTEXT_MENU_CONTROL;
+        } else {
+            // What the page told about this click, if it told just now.
+            constexpr gint64 kFreshMicroseconds = 2000000;
+            const bool fresh =
+                g_get_monotonic_time() - browser->contextTargetTime_ < kFreshMicroseconds;
+            const std::string target = fresh ? browser->contextTarget_ : std::string();
+            if (webkit_hit_test_result_context_is_editable(hit) ||
+                webkit_hit_test_result_context_is_media(hit) || target == "control") {
+                id = CONTEXT_MENU_CONTROL;
+            } else if (target == "table") {
+                id = CONTEXT_MENU_TABLE;
+            }
         }
+        browser->contextTarget_.clear();
         POINT at;
         gdouble x = 0;
         gdouble y = 0;

@@ -56,6 +56,13 @@ const std::map<std::string, std::string>& Site() {
                       "<input name=\"q\" value=\"1\"></form>"},
         {"badframe.html", "<!DOCTYPE html><title>Bad frame</title><img src=\"nothing.png\">"
                           "<iframe src=\"gone.html\"></iframe>"},
+        {"menus.html",
+         "<!DOCTYPE html><title>Menus</title><style>body{margin:0}*{font-size:40px}</style>"
+         "<a href=\"second.html\" style=\"position:fixed;left:0;top:0\">link</a>"
+         "<img src=\"dot.png\" style=\"position:fixed;left:0;top:100px;width:80px\">"
+         "<table style=\"position:fixed;left:0;top:200px\"><tr><td>cell</td></tr></table>"
+         "<button style=\"position:fixed;left:0;top:300px\">button</button>"
+         "<p style=\"position:fixed;left:0;top:400px;margin:0\">text</p>"},
         {"frames.html", "<!DOCTYPE html><title>Frames</title>"
                         "<iframe id=\"f\" name=\"inner\" src=\"second.html\"></iframe>"},
     };
@@ -400,6 +407,37 @@ TEST_F(WebKitBrowser, AFramesMissingPageIsANavigationErrorAndAMissingImageIsNot)
     }));
     EXPECT_FALSE(
         Logged("error kiva://bundle/nothing.png " + std::to_string(INET_E_RESOURCE_NOT_FOUND)));
+}
+
+TEST_F(WebKitBrowser, RightClicksAskTheHostWithTheKindOfWhatTheyLandIn) {
+    std::vector<DWORD> ids;
+    wb_->DisabledPopupMenus = {TIEPopupMenu::rcmAll};
+    wb_->OnShowContextMenu = [&](TComponent*, DWORD id, const POINT*, IUnknown*, IUnknown*,
+                                 HRESULT&) { ids.push_back(id); };
+    ASSERT_TRUE(Load("kiva://bundle/menus.html"));
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "Menus"; }));
+    GtkWidget* view = GTK_WIDGET(View());
+    auto rightClick = [&](double y) {
+        for (const GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+            GdkEvent* event = gdk_event_new(type);
+            event->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view)));
+            event->button.button = GDK_BUTTON_SECONDARY;
+            event->button.x = 10;
+            event->button.y = y;
+            event->button.time = GDK_CURRENT_TIME;
+            gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(
+                                            gdk_display_get_default())));
+            gtk_widget_event(view, event);
+            gdk_event_free(event);
+        }
+    };
+    // Link, image, table, control, plain text.
+    const double spots[] = {20, 120, 230, 330, 420};
+    for (std::size_t i = 0; i < std::size(spots); ++i) {
+        rightClick(spots[i]);
+        ASSERT_TRUE(PumpUntil([&] { return ids.size() == i + 1; })) << i;
+    }
+    EXPECT_EQ(ids, (std::vector<DWORD>{5, 1, 3, 2, 0}));
 }
 
 TEST_F(WebKitBrowser, AnUncaughtScriptErrorReachesTheHostWithItsDetails) {
