@@ -555,6 +555,7 @@ private:
     std::string contextTarget_;
     gint64 contextTargetTime_ = 0;
     bool dropsAllowed_ = true;
+    bool crossDomainAllowed_ = false;
 
     std::shared_ptr<TWebKitContext> context_;
     GObjectPtr<WebKitUserContentManager> content_;
@@ -1087,15 +1088,17 @@ bool TWebKitBrowser::ApplyScriptPolicy(const std::string& url) {
     return true;
 }
 
-// The archive's pages may read data of other origins when the security manager allows
-// cross-domain data; other pages keep the engine's same-origin rules.
+// The book's pages may read data of other origins when the security manager allows
+// cross-domain data for them. The engine keeps such a permission for the view's pages once
+// given, so it is given no earlier than the first book page that may have it; after that,
+// pages of other sites shown in the same view have it too, as the viewer's fixed policy gives
+// every page the same answer.
 void TWebKitBrowser::ApplyCrossDomainPolicy(const std::string& url) {
     const bool archivePage = AnsiLowerCaseAscii(url).rfind("kiva:", 0) == 0;
-    if (archivePage && UrlActionAllowed(url, URLACTION_CROSS_DOMAIN_DATA)) {
+    if (!crossDomainAllowed_ && archivePage && UrlActionAllowed(url, URLACTION_CROSS_DOMAIN_DATA)) {
         const char* const everywhere[] = {"http://*/*", "https://*/*", nullptr};
         webkit_web_view_set_cors_allowlist(view_.get(), everywhere);
-    } else {
-        webkit_web_view_set_cors_allowlist(view_.get(), nullptr);
+        crossDomainAllowed_ = true;
     }
 }
 

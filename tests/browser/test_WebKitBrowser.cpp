@@ -533,6 +533,72 @@ TEST_F(WebKitBrowser, TheHostsSecurityManagerDecidesAboutScriptsAndForms) {
     EXPECT_FALSE(Logged("complete kiva://bundle/second.html?q=1"));
 }
 
+// A web server on the loopback interface that answers every request with the same text and
+// no cross-origin permission of its own.
+class TLoopbackText {
+public:
+    // Each connection is served on a thread of its own: the engine may open connections it
+    // sends nothing on for a while, and the test's loop must go on meanwhile.
+    TLoopbackText() : service_(g_threaded_socket_service_new(4)) {
+        port_ = g_socket_listener_add_any_inet_port(G_SOCKET_LISTENER(service_), nullptr, nullptr);
+        g_signal_connect(
+            service_, "run",
+            G_CALLBACK(+[](GSocketService*, GSocketConnection* connection, GObject*,
+                           gpointer) -> gboolean {
+                GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
+                char request[4096];
+                g_input_stream_read(in, request, sizeof request, nullptr, nullptr);
+                const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"
+                                     "Content-Length: 9\r\n\r\nfrom afar";
+                g_output_stream_write_all(g_io_stream_get_output_stream(G_IO_STREAM(connection)),
+                                          reply, sizeof reply - 1, nullptr, nullptr, nullptr);
+                g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+                return TRUE;
+            }),
+            nullptr);
+        g_socket_service_start(service_);
+    }
+    ~TLoopbackText() {
+        g_socket_service_stop(service_);
+        g_socket_listener_close(G_SOCKET_LISTENER(service_));
+        g_object_unref(service_);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/data"; }
+
+private:
+    GSocketService* service_;
+    guint16 port_ = 0;
+};
+
+TEST_F(WebKitBrowser, TheBooksPagesReadOtherSitesDataWhenTheSecurityManagerAllowsIt) {
+    TSecurityManager manager(nullptr);
+    wb_->OnQueryService = [&](TComponent*, const GUID& rsid, const GUID& iid, IUnknown*& obj) {
+        if (rsid == IID_IInternetSecurityManager && iid == rsid) {
+            manager.QueryInterface(iid, reinterpret_cast<void**>(&obj));
+        }
+    };
+    TLoopbackText server;
+    int round = 0;
+    // Fetches from the page shown; a fresh address each time, so no cached answer stands in
+    // for the server's.
+    auto fetched = [&](const std::string& url) {
+        title_.clear();
+        Evaluate("fetch('" + url + "?" + std::to_string(++round) +
+                 "').then(function (r) { return r.text(); })"
+                 ".then(function (t) { document.title = t; },"
+                 "function () { document.title = 'refused'; }); 1");
+        PumpUntil([&] { return title_ == "from afar" || title_ == "refused"; });
+        return title_;
+    };
+    // Refused first: the engine keeps a permission once given.
+    manager.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Disallow;
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_EQ(fetched(server.Url()), "refused");
+    manager.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Allow;
+    ASSERT_TRUE(Load("kiva://bundle/tall.html"));
+    EXPECT_EQ(fetched(server.Url()), "from afar");
+}
+
 TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     ASSERT_TRUE(Load("kiva://bundle/closer.html"));
