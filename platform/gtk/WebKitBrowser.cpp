@@ -35,7 +35,8 @@
 //                                  navigations of windows the pages opened
 //   NewWindow2 (251), NewWindow3 (273)  decide-policy NEW_WINDOW_ACTION
 //   NavigateComplete2 (252)        load-changed COMMITTED
-//   DocumentComplete (259)         load-changed FINISHED, failed loads included
+//   DocumentComplete (259)         load-changed FINISHED, failed loads included; a frame's
+//                                  "load" event, by script message
 //   FullScreen (258)               enter-fullscreen, leave-fullscreen
 //   WindowSetLeft/Top/Width/Height (264-267)  notify::geometry of the window properties
 //   WindowClosing (263)            "close", and the page's window.close() through a script
@@ -97,6 +98,14 @@ constexpr const char* kRestoreCloseScript =
 
 constexpr const char* kScriptErrorHandler = "kivaScriptError";
 constexpr const char* kContextTargetHandler = "kivaContextTarget";
+constexpr const char* kFrameCompleteHandler = "kivaFrameComplete";
+
+// The engine tells the host when the top document is complete; each frame tells it of its own.
+constexpr const char* kFrameCompleteScript =
+    "(function(){if(window.top===window)return;var m=window.webkit&&window.webkit.messageHandlers;"
+    "var h=m&&m.kivaFrameComplete;if(!h)return;"
+    "window.addEventListener('load',function(){try{h.postMessage(String(location.href));}"
+    "catch(x){}});})();";
 
 // The engine's hit test knows links, images, media, editable text and selections, but not
 // tables or form controls; the page tells what a right-click lands in before the engine asks
@@ -592,6 +601,25 @@ TWebKitBrowser::TWebKitBrowser()
     g_signal_connect(content_.get(), "script-message-received::kivaScriptError",
                      G_CALLBACK(OnScriptErrorMessage), this);
     webkit_user_content_manager_register_script_message_handler(content_.get(),
+                                                                kFrameCompleteHandler);
+    std::unique_ptr<WebKitUserScript, UserScriptUnref> frameScript(
+        webkit_user_script_new(kFrameCompleteScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+    webkit_user_content_manager_add_script(content_.get(), frameScript.get());
+    g_signal_connect(
+        content_.get(), "script-message-received::kivaFrameComplete",
+        G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
+            try {
+                JSCValue* value = webkit_javascript_result_get_js_value(result);
+                GCharPtr text(jsc_value_to_string(value));
+                TWebBrowserEventParams params;
+                params.URL = Wide(text.get());
+                static_cast<TWebKitBrowser*>(self)->Fire(DISPID_DOCUMENTCOMPLETE, params);
+            } catch (...) {
+            }
+        }),
+        this);
+    webkit_user_content_manager_register_script_message_handler(content_.get(),
                                                                 kContextTargetHandler);
     std::unique_ptr<WebKitUserScript, UserScriptUnref> contextScript(
         webkit_user_script_new(kContextTargetScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
@@ -701,6 +729,8 @@ TWebKitBrowser::~TWebKitBrowser() {
                                                                   kScriptErrorHandler);
     webkit_user_content_manager_unregister_script_message_handler(content_.get(),
                                                                   kContextTargetHandler);
+    webkit_user_content_manager_unregister_script_message_handler(content_.get(),
+                                                                  kFrameCompleteHandler);
 }
 
 HRESULT TWebKitBrowser::Navigate(std::u16string_view url) {

@@ -396,6 +396,7 @@ TEST_F(WebKitBrowser, TheHostMayWaitForABlankPageInsideTheNavigationItCancels) {
 TEST_F(WebKitBrowser, EveryFrameNavigationAsksTheHost) {
     ASSERT_TRUE(Load("kiva://bundle/frames.html"));
     EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/second.html"); }));
+    EXPECT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html"); }));
     Evaluate("document.getElementById('f').contentWindow.location.href = 'tall.html'; 1");
     EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/tall.html"); }));
 }
