@@ -16,6 +16,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -65,9 +66,10 @@
 //                                  through the policy) or none
 //   Ambient download control (-5512), user agent (-5513)  load-changed STARTED: images,
 //                                  media and scripts on or off; the view's user agent
-//   QueryService(IInternetSecurityManager), ProcessUrlAction  every navigation (scripts
-//                                  0x1400, forms 0x1602/0x1603), load-changed COMMITTED of
-//                                  the book's pages (cross-domain data 0x1406)
+//   QueryService(IInternetSecurityManager), ProcessUrlAction  the view's first page (scripts
+//                                  0x1400), every form submission (0x1602, 0x1603),
+//                                  load-changed COMMITTED of the book's pages (cross-domain
+//                                  data 0x1406)
 //   moveTo/resizeTo                notify::geometry of the window properties
 //   ActiveX and Java actions, IProtectFocus, IDownloadManager, INewWindowManager, ShowHelp,
 //   QueryStatus, other Exec commands, the drop target's methods, GetExternal, TranslateUrl,
@@ -501,7 +503,8 @@ private:
     // allow; questions it leaves to the platform are allowed.
     bool UrlActionAllowed(const std::string& url, DWORD action) const;
     void ApplyAmbientOptions();
-    // True when the answer changed the view's settings.
+    // Scripts on or off for the view by the security manager's answer for the address; true
+    // when that changed the view's settings.
     bool ApplyScriptPolicy(const std::string& url);
     void ApplyCrossDomainPolicy(const std::string& url);
     gboolean DecideNavigation(WebKitWebView* view, WebKitNavigationPolicyDecision* decision,
@@ -555,8 +558,6 @@ private:
     std::list<std::unique_ptr<TPopupWindow>> popups_;
     // A new window's first address, decided already when the page asked for the window.
     std::string popupDecidedUri_;
-    // A navigation started again after the security manager changed the view's settings.
-    std::string reissuedUri_;
     // The latest addresses navigations went to: a failed request for one of them, other
     // than the page's own, is a frame's page that failed.
     std::deque<std::string> recentNavigations_;
@@ -565,6 +566,8 @@ private:
     gint64 contextTargetTime_ = 0;
     bool dropsAllowed_ = true;
     bool crossDomainAllowed_ = false;
+    // The latest key the host was asked about: time, key, hardware code, pressed.
+    std::tuple<guint32, guint, guint16, bool> lastKey_{};
 
     std::shared_ptr<TWebKitContext> context_;
     GObjectPtr<WebKitUserContentManager> content_;
@@ -738,7 +741,17 @@ HRESULT TWebKitBrowser::Navigate(std::u16string_view url) {
         return E_INVALIDARG;
     }
     try {
-        webkit_web_view_load_uri(View(), WideToAnsi(url).c_str());
+        const std::string address = WideToAnsi(url);
+        const bool first = !view_;
+        WebKitWebView* view = View();
+        // The engine switches scripts for the whole view and reloads the page shown when they
+        // change, which would drop any navigation under way; so the host's security manager
+        // decides before the view's first page (its answer is the same for every address of
+        // a book).
+        if (first) {
+            ApplyScriptPolicy(address);
+        }
+        webkit_web_view_load_uri(view, address.c_str());
         return S_OK;
     } catch (...) {
         return E_FAIL;
@@ -1151,9 +1164,10 @@ gboolean TWebKitBrowser::DecideNavigation(WebKitWebView* view,
     if (recentNavigations_.size() > kRecentNavigations) {
         recentNavigations_.pop_front();
     }
-    const bool decided = (popup && !popupDecidedUri_.empty() && uri == popupDecidedUri_) ||
-                         (!popup && !reissuedUri_.empty() && uri == reissuedUri_);
-    (popup ? popupDecidedUri_ : reissuedUri_).clear();
+    const bool decided = popup && !popupDecidedUri_.empty() && uri == popupDecidedUri_;
+    if (popup) {
+        popupDecidedUri_.clear();
+    }
     if (!decided) {
         TWebBrowserEventParams params;
         params.URL = Wide(uri.c_str());
@@ -1174,32 +1188,6 @@ gboolean TWebKitBrowser::DecideNavigation(WebKitWebView* view,
             webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
             return TRUE;
         }
-    }
-    // The engine switches scripts for the whole view; the viewer's security manager gives
-    // every address the same answer.
-    if (!popup && ApplyScriptPolicy(uri)) {
-        // The engine drops a navigation whose view changes its settings while it waits for
-        // the answer, so the navigation starts again under the new settings; the host has
-        // decided about it already.
-        webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
-        reissuedUri_ = uri;
-        struct TReissue {
-            ComPtr<IWebBrowser2> Browser;
-            GObjectPtr<WebKitWebView> View;
-            GObjectPtr<WebKitURIRequest> Request;
-        };
-        auto* job = new TReissue{ComPtr<IWebBrowser2>(this),
-                                 GObjectPtr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref(view))),
-                                 GObjectPtr<WebKitURIRequest>(webkit_uri_request_new(uri.c_str()))};
-        g_idle_add_full(
-            G_PRIORITY_HIGH_IDLE,
-            [](gpointer d) -> gboolean {
-                auto* j = static_cast<TReissue*>(d);
-                webkit_web_view_load_request(j->View.get(), j->Request.get());
-                return G_SOURCE_REMOVE;
-            },
-            job, [](gpointer d) { delete static_cast<TReissue*>(d); });
-        return TRUE;
     }
     return FALSE;
 }
@@ -1338,6 +1326,14 @@ void TWebKitBrowser::SaveEntryLater(const std::string& uri, const std::string& s
 }
 
 gboolean TWebKitBrowser::KeyEvent(GdkEventKey* event, bool down) {
+    // A key the page left unhandled comes through the view once more on its way to the
+    // window; the host has had it already.
+    const std::tuple<guint32, guint, guint16, bool> stroke{event->time, event->keyval,
+                                                           event->hardware_keycode, down};
+    if (stroke == lastKey_) {
+        return FALSE;
+    }
+    lastKey_ = stroke;
     const WPARAM key = VirtualKeyOf(event->keyval);
     const DWORD keyState = KeyStateOf(event->state);
     // The scan code of the PC keyboard is the evdev code that X numbers from 8.
