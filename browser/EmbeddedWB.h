@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "EwbCore.h"
@@ -53,6 +55,9 @@ struct TVisualEffects {
 
 enum class TUserAgentMode { uaDefault, uaInternal, uaRegistry };
 
+enum class TShiftStateMember { ssShift, ssAlt, ssCtrl };
+using TShiftState = TOptionSet<TShiftStateMember>;
+
 // The browser host control the main window shows its pages in. It adds the option groups to
 // the host, the credit text and the ambient user agent.
 class TEmbeddedWB : public TCustomEmbeddedWB {
@@ -61,8 +66,20 @@ public:
     ~TEmbeddedWB() override;
 
     // The steps that run once the stored settings have been applied: the message handler is
-    // switched on again and suppressed script errors mean the browser goes on after them.
+    // switched on again, suppressed script errors mean the browser goes on after them, and the
+    // floating-point environment follows fpExceptions (masked, so that faults inside the
+    // browser never raise in the program's thread, or as the program found it).
     void Loaded();
+
+    // A key on its way to the page: Key may be changed, and a key set to 0 is swallowed.
+    using TKeyEvent = std::function<void(TComponent* Sender, std::uint16_t& Key, int ScanCode,
+                                         TShiftState Shift)>;
+    using TMessageEvent = std::function<void(TComponent* Sender, TMessage& Message)>;
+    TKeyEvent OnKeyDown;
+    TKeyEvent OnKeyUp;
+    TMessageEvent OnMessage;
+
+    void WindowProc(TMessage& message) override;
 
     const std::string& About() const { return about_; }
     // The credit text is fixed; assigning it changes nothing.
@@ -81,6 +98,7 @@ public:
 protected:
     // Adds the host style sheet and namespace when nobody supplied them.
     void GetHostInfo(DOCHOSTUIINFO& info) override;
+    bool AmbientUserAgent(std::u16string& agent) override;
 
 private:
     std::string about_;

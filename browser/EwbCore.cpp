@@ -1,7 +1,10 @@
 #include "EwbCore.h"
 
 #include <array>
+#include <exception>
 
+#include "Dialogs.h"
+#include "Shell.h"
 #include "WebBrowser.h"
 
 namespace kiva {
@@ -76,6 +79,652 @@ void TCustomEmbeddedWB::GetHostInfo(DOCHOSTUIINFO& info) {
     if (OnGetHostInfo) {
         OnGetHostInfo(this, info);
     }
+}
+
+namespace {
+
+constexpr DWORD kExplorerUnload = 37;
+constexpr DWORD kRefreshCommands[] = {2300, 6041, 6042};
+
+// An error that escapes a handler of a host question goes to the default error display; the
+// browser only ever gets an answer.
+void ReportHostError() noexcept {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        ShowDefaultError(e.what());
+    } catch (...) {
+        ShowDefaultError("Unknown error");
+    }
+}
+
+// One property of a script error's event object, as text.
+std::string ScriptErrorProperty(IScriptErrorEvent* event, const char* name) {
+    TVariant value;
+    if (!event || FAILED(event->GetProperty(AnsiToWide(name), value))) {
+        throw Exception::CreateFmt("'%s' is not supported.", name);
+    }
+    switch (value.Kind) {
+    case TVariant::TKind::vkInt32:
+        return std::to_string(value.Int);
+    case TVariant::TKind::vkBool:
+        return value.Bool ? "True" : "False";
+    case TVariant::TKind::vkText:
+        return WideToAnsi(value.Text);
+    default:
+        return std::string();
+    }
+}
+
+} // namespace
+
+// The object the browser finds the host interfaces on. It may outlive the host inside the
+// browser, so the host detaches it when it goes and later questions get the answers of a host
+// without options.
+class TCustomEmbeddedWB::THostHandler final
+    : public TComObjectWith<IDocHostUIHandler2, IDocHostShowUI, IServiceProvider, IOleCommandTarget,
+                            IAuthenticate, IZoomEvents, IHostBehaviorInit, IHTMLOMWindowServices,
+                            IDownloadManager, IProtectFocus, INewWindowManager, IDropTarget,
+                            IAmbientDispatch, IHostWindowProcedure> {
+public:
+    explicit THostHandler(TCustomEmbeddedWB* host) : host_(host) {}
+    void Detach() { host_ = nullptr; }
+
+    // IDocHostUIHandler2
+    HRESULT GetHostInfo(DOCHOSTUIINFO& info) override {
+        return Ask(E_NOTIMPL, [&](TCustomEmbeddedWB& h) {
+            h.GetHostInfo(info);
+            return S_OK;
+        });
+    }
+    HRESULT ShowContextMenu(DWORD id, const POINT* pt, IUnknown* target,
+                            IUnknown* object) override {
+        return Ask(S_FALSE,
+                   [&](TCustomEmbeddedWB& h) { return h.ShowContextMenu(id, pt, target, object); });
+    }
+    HRESULT ShowUI(DWORD, IUnknown*, IUnknown*, IUnknown*, IUnknown*) override {
+        return ResultEvent(&TCustomEmbeddedWB::OnShowUI);
+    }
+    HRESULT HideUI() override { return ResultEvent(&TCustomEmbeddedWB::OnHideUI); }
+    HRESULT UpdateUI() override { return ResultEvent(&TCustomEmbeddedWB::OnUpdateUI); }
+    HRESULT EnableModeless(BOOL enable) override {
+        return BoolEvent(&TCustomEmbeddedWB::OnEnableModeless, enable);
+    }
+    HRESULT OnDocWindowActivate(BOOL activate) override {
+        return BoolEvent(&TCustomEmbeddedWB::OnOnDocWindowActivate, activate);
+    }
+    HRESULT OnFrameWindowActivate(BOOL activate) override {
+        return BoolEvent(&TCustomEmbeddedWB::OnOnFrameWindowActivate, activate);
+    }
+    HRESULT ResizeBorder(const std::int32_t*, IUnknown*, BOOL) override {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            if (h.OnResizeBorder) {
+                h.OnResizeBorder(&h);
+            }
+            return S_OK;
+        });
+    }
+    HRESULT TranslateAccelerator(const MSG* msg, const GUID* group, DWORD id) override {
+        return Ask(S_FALSE,
+                   [&](TCustomEmbeddedWB& h) { return h.TranslateAccelerator(msg, group, id); });
+    }
+    HRESULT GetOptionKeyPath(std::u16string& key, DWORD) override {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) { return KeyPath(h, false, key); });
+    }
+    HRESULT GetDropTarget(IUnknown* target, IUnknown** result) override {
+        if (result) {
+            *result = nullptr;
+        }
+        return Ask(E_NOTIMPL,
+                   [&](TCustomEmbeddedWB& h) { return h.GetDropTarget(target, result); });
+    }
+    HRESULT GetExternal(IUnknown** dispatch) override {
+        return ObjectEvent(&TCustomEmbeddedWB::OnGetExternal, dispatch);
+    }
+    HRESULT TranslateUrl(DWORD, const std::u16string& in, std::u16string& out) override {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) {
+            if (!h.OnTranslateUrl) {
+                return S_FALSE;
+            }
+            std::string result;
+            h.OnTranslateUrl(&h, WideToAnsi(in), result);
+            if (result.empty()) {
+                return S_FALSE;
+            }
+            out = AnsiToWide(result);
+            return S_OK;
+        });
+    }
+    HRESULT FilterDataObject(IUnknown*, IUnknown** result) override {
+        return ObjectEvent(&TCustomEmbeddedWB::OnFilterDataObject, result);
+    }
+    HRESULT GetOverrideKeyPath(std::u16string& key, DWORD) override {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) { return KeyPath(h, true, key); });
+    }
+
+    // IDocHostShowUI
+    HRESULT ShowMessage(void* hwnd, const std::u16string& text, const std::u16string& caption,
+                        DWORD type, const std::u16string& helpFile, DWORD helpContext,
+                        LRESULT* result) override {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) {
+            return h.ShowMessage(hwnd, text, caption, type, helpFile, helpContext, result);
+        });
+    }
+    HRESULT ShowHelp(void* hwnd, const std::u16string& helpFile, UINT command, DWORD data,
+                     POINT mouse, IUnknown*) override {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) {
+            HRESULT r = S_FALSE;
+            if (h.OnShowHelpRequest) {
+                h.OnShowHelpRequest(&h, hwnd, WideToAnsi(helpFile), command, data, mouse, r);
+                return r;
+            }
+            if (!helpFile.empty() || h.HelpFile.empty()) {
+                return S_FALSE;
+            }
+            ShellExecuteA(nullptr, "open", h.HelpFile.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            return S_OK;
+        });
+    }
+
+    // IServiceProvider
+    HRESULT QueryService(REFGUID service, REFIID iid, void** object) override {
+        if (object) {
+            *object = nullptr;
+        }
+        return Ask(E_NOINTERFACE,
+                   [&](TCustomEmbeddedWB& h) { return h.QueryService(service, iid, object); });
+    }
+
+    // IOleCommandTarget
+    HRESULT QueryStatus(const GUID*, ULONG, OLECMD*) override { return S_OK; }
+    HRESULT Exec(const GUID* group, DWORD id, DWORD option, TVariant* in, TVariant* out) override {
+        return Ask(OLECMDERR_E_NOTSUPPORTED,
+                   [&](TCustomEmbeddedWB& h) { return h.Exec(group, id, option, in, out); });
+    }
+
+    // IAuthenticate
+    HRESULT Authenticate(void** hwnd, std::u16string* user, std::u16string* password,
+                         bool* given) override {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            return h.Authenticate(hwnd, user, password, given);
+        });
+    }
+
+    // IZoomEvents
+    HRESULT OnZoomPercentChanged(ULONG percent) override {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) {
+            if (!h.OnZoomPercentChange) {
+                return S_FALSE;
+            }
+            h.OnZoomPercentChange(&h, percent);
+            return S_OK;
+        });
+    }
+
+    // IHostBehaviorInit
+    HRESULT PopulateNamespaceTable() override {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            if (h.OnPopulateNSTable) {
+                h.OnPopulateNSTable(&h);
+            }
+            return S_OK;
+        });
+    }
+
+    // IHTMLOMWindowServices
+    HRESULT moveTo(LONG x, LONG y) override { return PointEvent(&TCustomEmbeddedWB::OnMove, x, y); }
+    HRESULT moveBy(LONG x, LONG y) override {
+        return PointEvent(&TCustomEmbeddedWB::OnMoveBy, x, y);
+    }
+    HRESULT resizeTo(LONG x, LONG y) override {
+        return PointEvent(&TCustomEmbeddedWB::OnResize, x, y);
+    }
+    HRESULT resizeBy(LONG x, LONG y) override {
+        return PointEvent(&TCustomEmbeddedWB::OnResizeBy, x, y);
+    }
+
+    // IDownloadManager
+    HRESULT Download(IUnknown* pmk, IUnknown* pbc, DWORD verb, LONG bindf, void*,
+                     const std::u16string& headers, const std::u16string& redir, UINT cp) override {
+        return Ask(E_NOTIMPL, [&](TCustomEmbeddedWB& h) {
+            HRESULT r = E_NOTIMPL;
+            if (h.OnDownload) {
+                h.OnDownload(&h, pmk, pbc, verb, bindf, WideToAnsi(headers), WideToAnsi(redir), cp,
+                             r);
+            }
+            return r;
+        });
+    }
+
+    // IProtectFocus
+    HRESULT AllowFocusChange(BOOL* allow) override {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            bool allowed = h.FocusAllowed();
+            if (h.OnAllowFocusChange) {
+                h.OnAllowFocusChange(&h, allowed);
+            }
+            if (allow) {
+                *allow = allowed ? TRUE : FALSE;
+            }
+            return S_OK;
+        });
+    }
+
+    // INewWindowManager
+    HRESULT EvaluateNewWindow(const std::u16string& url, const std::u16string& name,
+                              const std::u16string& context, const std::u16string& features,
+                              BOOL replace, DWORD flags, DWORD userActionTime) override {
+        return Ask(E_FAIL, [&](TCustomEmbeddedWB& h) {
+            HRESULT r = E_FAIL;
+            if (h.OnEvaluateNewWindow) {
+                h.OnEvaluateNewWindow(&h, WideToAnsi(url), WideToAnsi(name), WideToAnsi(context),
+                                      WideToAnsi(features), replace != FALSE, flags, userActionTime,
+                                      r);
+            }
+            return r;
+        });
+    }
+
+    // IDropTarget: nothing is accepted unless a handler says so.
+    HRESULT DragEnter(IUnknown*, DWORD keys, POINT pt, DWORD* effect) override {
+        return DragEvent(&TCustomEmbeddedWB::OnDragEnter, keys, pt, effect);
+    }
+    HRESULT DragOver(DWORD keys, POINT pt, DWORD* effect) override {
+        return DragEvent(&TCustomEmbeddedWB::OnDragOver2, keys, pt, effect);
+    }
+    HRESULT DragLeave() override {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            if (h.OnDragLeave) {
+                h.OnDragLeave(&h);
+            }
+            return S_OK;
+        });
+    }
+    HRESULT Drop(IUnknown*, DWORD keys, POINT pt, DWORD* effect) override {
+        return DragEvent(&TCustomEmbeddedWB::OnDropEvent, keys, pt, effect);
+    }
+
+    // IAmbientDispatch
+    HRESULT Invoke(DISPID id, std::uint16_t flags, TVariant* result,
+                   EXCEPINFO* excepInfo) override {
+        if (!host_) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        return host_->AmbientInvoke(id, flags, result, excepInfo);
+    }
+
+    // IHostWindowProcedure
+    HRESULT WindowProc(TMessage& message) override {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            h.WindowProc(message);
+            return S_OK;
+        });
+    }
+
+private:
+    template <class F> HRESULT Ask(HRESULT unhosted, F&& question) {
+        if (!host_ || host_->IsDestroying()) {
+            return unhosted;
+        }
+        try {
+            return question(*host_);
+        } catch (...) {
+            ReportHostError();
+            return unhosted;
+        }
+    }
+    HRESULT ResultEvent(TResultEvent TCustomEmbeddedWB::*event) {
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) {
+            HRESULT r = S_FALSE;
+            if (h.*event) {
+                (h.*event)(&h, r);
+            }
+            return r;
+        });
+    }
+    HRESULT BoolEvent(TBoolNotifyEvent TCustomEmbeddedWB::*event, BOOL value) {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            if (h.*event) {
+                (h.*event)(&h, value != FALSE);
+            }
+            return S_OK;
+        });
+    }
+    HRESULT ObjectEvent(TObjectEvent TCustomEmbeddedWB::*event, IUnknown** out) {
+        if (out) {
+            *out = nullptr;
+        }
+        return Ask(S_FALSE, [&](TCustomEmbeddedWB& h) {
+            IUnknown* object = nullptr;
+            if (h.*event) {
+                (h.*event)(&h, object);
+            }
+            if (!object) {
+                return S_FALSE;
+            }
+            if (out) {
+                object->AddRef();
+                *out = object;
+            }
+            return S_OK;
+        });
+    }
+    HRESULT PointEvent(TWindowPointEvent TCustomEmbeddedWB::*event, LONG x, LONG y) {
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            if (h.*event) {
+                (h.*event)(&h, x, y);
+            }
+            return S_OK;
+        });
+    }
+    HRESULT DragEvent(TDragEvent TCustomEmbeddedWB::*event, DWORD keys, POINT pt, DWORD* effect) {
+        if (effect) {
+            *effect = DROPEFFECT_NONE;
+        }
+        return Ask(S_OK, [&](TCustomEmbeddedWB& h) {
+            DWORD e = DROPEFFECT_NONE;
+            if (h.*event) {
+                (h.*event)(&h, keys, pt, e);
+            }
+            if (effect) {
+                *effect = e;
+            }
+            return S_OK;
+        });
+    }
+    static HRESULT KeyPath(TCustomEmbeddedWB& h, bool override, std::u16string& key) {
+        key.clear();
+        if (h.OptionKeyPath.empty() || h.OverrideOptionKeyPath != override) {
+            return S_FALSE;
+        }
+        key = AnsiToWide(h.OptionKeyPath);
+        return S_OK;
+    }
+
+    TCustomEmbeddedWB* host_;
+};
+
+TCustomEmbeddedWB::~TCustomEmbeddedWB() {
+    Destroying();
+    if (handler_) {
+        handler_->Detach();
+    }
+}
+
+IUnknown* TCustomEmbeddedWB::HostInterfaces() {
+    if (!handler_) {
+        handler_ = ComPtr<THostHandler>(new THostHandler(this));
+    }
+    return static_cast<IServiceProvider*>(handler_.Get());
+}
+
+bool TCustomEmbeddedWB::AmbientUserAgent(std::u16string&) {
+    return false;
+}
+
+void TCustomEmbeddedWB::WindowProc(TMessage&) {}
+
+void* TCustomEmbeddedWB::WindowHandle() {
+    return HasControl() ? NativeWidget() : nullptr;
+}
+
+HRESULT TCustomEmbeddedWB::ShowContextMenu(DWORD dwID, const POINT* ppt, IUnknown* pcmdtReserved,
+                                           IUnknown* pdispReserved) {
+    HRESULT result = E_NOTIMPL;
+    if (OnShowContextMenu) {
+        OnShowContextMenu(this, dwID, ppt, pcmdtReserved, pdispReserved, result);
+    }
+    if (result != E_NOTIMPL) {
+        return result;
+    }
+    const bool suppressed =
+        DisabledPopupMenus.Contains(TIEPopupMenu::rcmAll) ||
+        (dwID < 10 && DisabledPopupMenus.Contains(static_cast<TIEPopupMenu>(dwID)));
+    if (suppressed) {
+        if (PopupMenu) {
+            // The browser passes where the pointer is; no toolkit can be asked for a global
+            // cursor position on every display.
+            const POINT at = ppt ? *ppt : POINT{};
+            PopupMenu->Popup(at.x, at.y);
+        }
+        return S_OK;
+    }
+    // A filtered copy of the browser's own menu would need its items; the browser shows them.
+    return S_FALSE;
+}
+
+HRESULT TCustomEmbeddedWB::TranslateAccelerator(const MSG* lpMsg, const GUID* pguidCmdGroup,
+                                                DWORD nCmdID) {
+    if (lpMsg && !DisableCtrlShortcuts.empty() && lpMsg->message == WM_KEYDOWN &&
+        (lpMsg->KeyState & KS_CTRL) && !(lpMsg->KeyState & KS_SHIFT)) {
+        const char key = static_cast<char>(lpMsg->wParam & 0xFF);
+        if (key != '\0' && DisableCtrlShortcuts.find(key) != std::string::npos) {
+            if (OnMaskedCtrlChar) {
+                OnMaskedCtrlChar(this, key);
+            }
+            return S_OK;
+        }
+    }
+    bool done = false;
+    if (OnTranslateAccelerator) {
+        OnTranslateAccelerator(this, lpMsg, pguidCmdGroup, nCmdID, done);
+    }
+    return done ? S_OK : S_FALSE;
+}
+
+HRESULT TCustomEmbeddedWB::Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD nCmdexecopt,
+                                TVariant* pvaIn, TVariant* pvaOut) {
+    HRESULT result = OLECMDERR_E_NOTSUPPORTED;
+    if (pguidCmdGroup && *pguidCmdGroup == CGID_Explorer) {
+        if (nCmdID == kExplorerUnload && OnUnload) {
+            OnUnload(this);
+            return S_OK;
+        }
+        // Command 39 installs keyboard hooks for shell folder views, which never show
+        // inside this browser.
+    } else if (pguidCmdGroup && *pguidCmdGroup == CGID_DocHostCommandHandler) {
+        if (nCmdID == OLECMDID_SHOWSCRIPTERROR) {
+            switch (ScriptErrorAction) {
+            case TScriptErrorAction::eaContinue:
+                result = S_OK;
+                if (pvaOut) {
+                    *pvaOut = TVariant::Boolean(true);
+                }
+                break;
+            case TScriptErrorAction::eaCancel:
+                result = S_OK;
+                if (pvaOut) {
+                    *pvaOut = TVariant::Boolean(false);
+                }
+                break;
+            case TScriptErrorAction::eaAskUser:
+                result = S_FALSE;
+                break;
+            }
+            if (OnScriptError) {
+                // The answer is fixed; the handler's choice applies to later errors.
+                try {
+                    ComPtr<IScriptErrorEvent> event;
+                    if (pvaIn && pvaIn->Object) {
+                        pvaIn->Object.As(event);
+                    }
+                    const std::string line = ScriptErrorProperty(event.Get(), "errorline");
+                    const std::string character =
+                        ScriptErrorProperty(event.Get(), "errorCharacter");
+                    const std::string code = ScriptErrorProperty(event.Get(), "errorCode");
+                    const std::string message = ScriptErrorProperty(event.Get(), "errorMessage");
+                    const std::string url = ScriptErrorProperty(event.Get(), "errorUrl");
+                    OnScriptError(this, line, character, code, message, url, ScriptErrorAction);
+                } catch (...) {
+                    ReportHostError();
+                }
+            }
+            return result;
+        }
+        for (const DWORD refresh : kRefreshCommands) {
+            if (nCmdID == refresh) {
+                bool cancel = false;
+                if (OnRefresh) {
+                    OnRefresh(this, nCmdID, cancel);
+                }
+                return cancel ? S_OK : result;
+            }
+        }
+    }
+    if (OnCommandExec) {
+        OnCommandExec(this, pguidCmdGroup, nCmdID, nCmdexecopt, pvaIn, pvaOut, result);
+    }
+    return result;
+}
+
+HRESULT TCustomEmbeddedWB::QueryService(const GUID& guidService, const GUID& riid,
+                                        void** ppvObject) {
+    if (!ppvObject) {
+        return E_POINTER;
+    }
+    *ppvObject = nullptr;
+    const bool windowServices = FloatingHosting || OnMove || OnMoveBy || OnResize || OnResizeBy;
+    const bool own = (guidService == IID_INewWindowManager && OnEvaluateNewWindow) ||
+                     guidService == IID_IProtectFocus ||
+                     (guidService == IID_IDownloadManager && OnDownload) ||
+                     (guidService == IID_IHostBehaviorInit && OnPopulateNSTable) ||
+                     (guidService == IID_IHTMLOMWindowServices && windowServices) ||
+                     (riid == IID_IAuthenticate && OnAuthenticate);
+    if (own) {
+        HostInterfaces()->QueryInterface(riid, ppvObject);
+    }
+    if (!*ppvObject && OnQueryService) {
+        IUnknown* object = nullptr;
+        OnQueryService(this, guidService, riid, object);
+        *ppvObject = object;
+    }
+    return *ppvObject ? S_OK : E_NOINTERFACE;
+}
+
+HRESULT TCustomEmbeddedWB::GetDropTarget(IUnknown*, IUnknown** ppDropTarget) {
+    if (ppDropTarget) {
+        *ppDropTarget = nullptr;
+    }
+    auto registerAsDropTarget = [this](bool value) {
+        ComPtr<IWebBrowserDropRegistration> registration;
+        ComPtr<IUnknown> control(static_cast<IUnknown*>(DefaultInterface()));
+        if (SUCCEEDED(control.As(registration)) && registration) {
+            registration->put_RegisterAsDropTarget(value ? TRUE : FALSE);
+        }
+    };
+    switch (DropHandlingType) {
+    case TDragDropHandlingType::ddtMS:
+        // The browser keeps its own drop target: dropped files and links navigate it.
+        registerAsDropTarget(true);
+        return E_NOTIMPL;
+    case TDragDropHandlingType::ddtMy:
+    case TDragDropHandlingType::ddtCustom: {
+        HostInterfaces();
+        IUnknown* target = static_cast<IDropTarget*>(handler_.Get());
+        if (DropHandlingType == TDragDropHandlingType::ddtCustom && OnGetDropTarget) {
+            OnGetDropTarget(this, target);
+        }
+        if (target && ppDropTarget) {
+            target->AddRef();
+            *ppDropTarget = target;
+        }
+        return S_OK;
+    }
+    case TDragDropHandlingType::ddtNo:
+        registerAsDropTarget(false);
+        return S_OK;
+    }
+    return E_NOTIMPL;
+}
+
+HRESULT TCustomEmbeddedWB::ShowMessage(void* hwnd, const std::u16string& text,
+                                       const std::u16string& caption, DWORD type,
+                                       const std::u16string& helpFile, DWORD helpContext,
+                                       LRESULT* result) {
+    if (!OnShowMessage) {
+        return S_FALSE;
+    }
+    HRESULT answer = S_FALSE;
+    LRESULT choice = result ? *result : 0;
+    OnShowMessage(this, hwnd, WideToAnsi(text), WideToAnsi(caption), type, WideToAnsi(helpFile),
+                  helpContext, choice, answer);
+    if (result) {
+        *result = choice;
+    }
+    return answer;
+}
+
+HRESULT TCustomEmbeddedWB::AmbientInvoke(DISPID dispId, std::uint16_t flags, TVariant* result,
+                                         EXCEPINFO* excepInfo) {
+    try {
+        if ((flags & DISPATCH_PROPERTYGET) && result) {
+            switch (dispId) {
+            case DISPID_AMBIENT_USERAGENT: {
+                std::u16string agent;
+                if (AmbientUserAgent(agent)) {
+                    *result = TVariant();
+                    result->Kind = TVariant::TKind::vkText;
+                    result->Text = agent + u"\r\n";
+                    return S_OK;
+                }
+                break;
+            }
+            case DISPID_AMBIENT_DLCONTROL:
+                *result = TVariant::Int32(static_cast<std::int32_t>(downloadControlFlags_));
+                return S_OK;
+            case DISPID_AMBIENT_USERMODE:
+                *result = TVariant::Boolean(true);
+                return S_OK;
+            default:
+                break;
+            }
+        }
+        // A plain container knows no further ambient properties.
+        HRESULT answer = DISP_E_MEMBERNOTFOUND;
+        if (OnInvoke) {
+            OnInvoke(this, dispId, flags, result, answer);
+        }
+        return answer;
+    } catch (const std::exception& e) {
+        if (excepInfo) {
+            *excepInfo = EXCEPINFO();
+            excepInfo->wCode = 9999;
+            excepInfo->bstrSource = u"Exception";
+            excepInfo->bstrDescription = AnsiToWide(e.what());
+        }
+        return DISP_E_EXCEPTION;
+    } catch (...) {
+        if (excepInfo) {
+            *excepInfo = EXCEPINFO();
+            excepInfo->wCode = 9999;
+        }
+        return DISP_E_EXCEPTION;
+    }
+}
+
+HRESULT TCustomEmbeddedWB::Authenticate(void** phwnd, std::u16string* userName,
+                                        std::u16string* password, bool* given) {
+    void* window = WindowHandle();
+    std::string user;
+    std::string pass;
+    HRESULT result = S_OK;
+    if (OnAuthenticate) {
+        OnAuthenticate(this, window, user, pass, result);
+    }
+    if (phwnd) {
+        *phwnd = window;
+    }
+    if (userName) {
+        *userName = AnsiToWide(user);
+    }
+    if (password) {
+        *password = AnsiToWide(pass);
+    }
+    if (given) {
+        // Empty texts are no credentials: the user is asked instead.
+        *given = !user.empty() || !pass.empty();
+    }
+    return result;
 }
 
 } // namespace kiva

@@ -5,6 +5,9 @@
 #include <initializer_list>
 #include <string>
 
+#include "ComObj.h"
+
+#include "DocHostUI.h"
 #include "Menus.h"
 #include "SHDocVw_EWB.h"
 
@@ -125,6 +128,7 @@ public:
     using TGetHostInfoEvent = std::function<void(TComponent* Sender, DOCHOSTUIINFO& Info)>;
 
     explicit TCustomEmbeddedWB(TComponent* owner);
+    ~TCustomEmbeddedWB() override;
 
     // Assigning a set stores it, recomputes its flag word and then tells the browser. A
     // browser that cannot be told raises kiva::Exception to the assigner; the set and its
@@ -152,11 +156,127 @@ public:
     // it.
     TGetHostInfoEvent OnGetHostInfo;
 
+    // --- The host interfaces: what the browser asks of its host, and their events.
+
+    // Raised first for every context menu; Result starts at E_NOTIMPL, and any other value
+    // the handler leaves is the answer.
+    using TShowContextMenuEvent =
+        std::function<void(TComponent* Sender, DWORD dwID, const POINT* ppt,
+                           IUnknown* pcmdtReserved, IUnknown* pdispReserved, HRESULT& Result)>;
+    using TMaskedCtrlCharEvent = std::function<void(TComponent* Sender, char MaskedChar)>;
+    using TTranslateAcceleratorEvent = std::function<void(
+        TComponent* Sender, const MSG* lpMsg, const GUID* pguidCmdGroup, DWORD nCmdID, bool& Done)>;
+    using TCommandExecEvent =
+        std::function<void(TComponent* Sender, const GUID* CmdGroup, DWORD nCmdID,
+                           DWORD nCmdexecopt, TVariant* vaIn, TVariant* vaOut, HRESULT& Result)>;
+    using TRefreshEvent = std::function<void(TComponent* Sender, DWORD CmdID, bool& Cancel)>;
+    using TScriptErrorEvent = std::function<void(
+        TComponent* Sender, const std::string& ErrorLine, const std::string& ErrorCharacter,
+        const std::string& ErrorCode, const std::string& ErrorMessage, const std::string& ErrorUrl,
+        TScriptErrorAction& ScriptErrorAction)>;
+    using TShowMessageEvent = std::function<void(
+        TComponent* Sender, void* hwnd, const std::string& lpstrText,
+        const std::string& lpstrCaption, DWORD dwType, const std::string& lpstrHelpFile,
+        DWORD dwHelpContext, LRESULT& plResult, HRESULT& Result)>;
+    using TShowHelpEvent =
+        std::function<void(TComponent* Sender, void* hwnd, const std::string& pszHelpFile,
+                           UINT uCommand, DWORD dwData, POINT ptMouse, HRESULT& Result)>;
+    using TAuthenticateEvent =
+        std::function<void(TComponent* Sender, void*& hwnd, std::string& szUserName,
+                           std::string& szPassWord, HRESULT& Result)>;
+    using TResultEvent = std::function<void(TComponent* Sender, HRESULT& Result)>;
+    using TBoolNotifyEvent = std::function<void(TComponent* Sender, bool Value)>;
+    using TZoomPercentChangeEvent = std::function<void(TComponent* Sender, ULONG ZoomPercent)>;
+    using TWindowPointEvent = std::function<void(TComponent* Sender, LONG cx, LONG cy)>;
+    using TDownloadEvent = std::function<void(
+        TComponent* Sender, IUnknown* pmk, IUnknown* pbc, DWORD dwBindVerb, LONG grfBINDF,
+        const std::string& pszHeaders, const std::string& pszRedir, UINT uiCP, HRESULT& Result)>;
+    using TAllowFocusChangeEvent = std::function<void(TComponent* Sender, bool& pfAllow)>;
+    using TEvaluateNewWindowEvent = std::function<void(
+        TComponent* Sender, const std::string& pszUrl, const std::string& pszName,
+        const std::string& pszUrlContext, const std::string& pszFeatures, bool fReplace,
+        DWORD dwFlags, DWORD dwUserActionTime, HRESULT& Result)>;
+    using TObjectEvent = std::function<void(TComponent* Sender, IUnknown*& Obj)>;
+    using TTranslateUrlEvent = std::function<void(TComponent* Sender, const std::string& pchURLIn,
+                                                  std::string& ppchURLOut)>;
+    using TDragEvent =
+        std::function<void(TComponent* Sender, DWORD grfKeyState, POINT pt, DWORD& pdwEffect)>;
+    using TInvokeEvent = std::function<void(TComponent* Sender, DISPID DispID, std::uint16_t Flags,
+                                            TVariant* VarResult, HRESULT& Result)>;
+
+    TShowContextMenuEvent OnShowContextMenu;
+    TMaskedCtrlCharEvent OnMaskedCtrlChar;
+    TTranslateAcceleratorEvent OnTranslateAccelerator;
+    TCommandExecEvent OnCommandExec;
+    TNotifyEvent OnUnload;
+    TRefreshEvent OnRefresh;
+    TScriptErrorEvent OnScriptError;
+    TShowMessageEvent OnShowMessage;
+    TShowHelpEvent OnShowHelpRequest;
+    TAuthenticateEvent OnAuthenticate;
+    TZoomPercentChangeEvent OnZoomPercentChange;
+    TNotifyEvent OnPopulateNSTable;
+    TWindowPointEvent OnMove;
+    TWindowPointEvent OnMoveBy;
+    TWindowPointEvent OnResize;
+    TWindowPointEvent OnResizeBy;
+    // Takes a download over from the platform when bound (the download manager).
+    TDownloadEvent OnDownload;
+    TAllowFocusChangeEvent OnAllowFocusChange;
+    TEvaluateNewWindowEvent OnEvaluateNewWindow;
+    TResultEvent OnShowUI;
+    TResultEvent OnHideUI;
+    TResultEvent OnUpdateUI;
+    TBoolNotifyEvent OnEnableModeless;
+    TBoolNotifyEvent OnOnDocWindowActivate;
+    TBoolNotifyEvent OnOnFrameWindowActivate;
+    TNotifyEvent OnResizeBorder;
+    TObjectEvent OnGetExternal;
+    TTranslateUrlEvent OnTranslateUrl;
+    TObjectEvent OnFilterDataObject;
+    TObjectEvent OnGetDropTarget;
+    TDragEvent OnDragEnter;
+    TDragEvent OnDragOver2;
+    TNotifyEvent OnDragLeave;
+    TDragEvent OnDropEvent;
+    TInvokeEvent OnInvoke;
+
+    // Moves or sizes the owner's window first when a page's script asks for it.
+    bool FloatingHosting = false;
+    // An open help file for the browser's help requests; none in the viewer.
+    std::string HelpFile;
+
+    HRESULT ShowContextMenu(DWORD dwID, const POINT* ppt, IUnknown* pcmdtReserved,
+                            IUnknown* pdispReserved);
+    HRESULT TranslateAccelerator(const MSG* lpMsg, const GUID* pguidCmdGroup, DWORD nCmdID);
+    HRESULT Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD nCmdexecopt, TVariant* pvaIn,
+                 TVariant* pvaOut);
+    HRESULT QueryService(const GUID& guidService, const GUID& riid, void** ppvObject);
+    HRESULT GetDropTarget(IUnknown* pDropTarget, IUnknown** ppDropTarget);
+    HRESULT ShowMessage(void* hwnd, const std::u16string& text, const std::u16string& caption,
+                        DWORD type, const std::u16string& helpFile, DWORD helpContext,
+                        LRESULT* result);
+    HRESULT AmbientInvoke(DISPID dispId, std::uint16_t flags, TVariant* result,
+                          EXCEPINFO* excepInfo);
+    HRESULT Authenticate(void** phwnd, std::u16string* userName, std::u16string* password,
+                         bool* given);
+    // The control's native window, handed out where the browser asks for a parent window.
+    void* WindowHandle();
+
+    // Key messages of the browser's windows; the base passes them all (Result 0).
+    virtual void WindowProc(TMessage& message);
+
 protected:
     void GetHostInfo(DOCHOSTUIINFO& info) override;
+    IUnknown* HostInterfaces() override;
+    // The ambient user agent, when the host gives one; the base gives none.
+    virtual bool AmbientUserAgent(std::u16string& agent);
     bool FocusAllowed() const { return focusAllowed_; }
 
 private:
+    class THostHandler;
+    friend class THostHandler;
+    ComPtr<THostHandler> handler_;
     TUserInterfaceOptions userInterfaceOptions_;
     std::uint32_t hostInfoFlags_ = 0;
     TDownloadControlOptions downloadOptions_;

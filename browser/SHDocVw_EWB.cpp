@@ -1,5 +1,6 @@
 #include "SHDocVw_EWB.h"
 
+#include <array>
 #include <cstdio>
 #include <exception>
 
@@ -64,6 +65,17 @@ class TEWB::TSite final : public TComObjectWith<DWebBrowserEvents2, IDocHostUIHa
 public:
     explicit TSite(TEWB* host) : host_(host) {}
     void Detach() { host_ = nullptr; }
+
+    // The host interfaces beyond these two come from the host's own object, which counts its
+    // references itself.
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        const HRESULT hr = TComObjectWith::QueryInterface(iid, object);
+        if (hr != E_NOINTERFACE || !host_) {
+            return hr;
+        }
+        IUnknown* more = host_->HostInterfaces();
+        return more ? more->QueryInterface(iid, object) : hr;
+    }
 
     HRESULT Invoke(DISPID dispIdMember, TWebBrowserEventParams& params) override {
         if (!host_ || host_->IsDestroying()) {
@@ -210,53 +222,271 @@ void TEWB::AmbientPropertyChanged(std::int32_t dispId) {
 
 void TEWB::GetHostInfo(DOCHOSTUIINFO&) {}
 
+namespace {
+
+// The events that carry a new window's automation object in and out.
+IUnknown* NewWindowIn(TWebBrowserEventParams& p) {
+    return p.NewWindow.Get();
+}
+
+void NewWindowOut(TWebBrowserEventParams& p, IUnknown* disp) {
+    if (disp != p.NewWindow.Get()) {
+        p.NewWindow = ComPtr<IUnknown>(disp);
+    }
+}
+
+struct TEventEntry {
+    DISPID DispId;
+    void (*Raise)(TEWB& wb, TWebBrowserEventParams& p);
+};
+
+// The event table: each dispatch id raises the event of the same position.
+const TEventEntry kEventTable[] = {
+    {DISPID_STATUSTEXTCHANGE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnStatusTextChange) {
+             wb.OnStatusTextChange(&wb, WideToAnsi(p.Text));
+         }
+     }},
+    {DISPID_PROGRESSCHANGE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnProgressChange) {
+             wb.OnProgressChange(&wb, p.Progress, p.ProgressMax);
+         }
+     }},
+    {DISPID_COMMANDSTATECHANGE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnCommandStateChange) {
+             wb.OnCommandStateChange(&wb, p.Command, p.Enable);
+         }
+     }},
+    {DISPID_DOWNLOADBEGIN,
+     [](TEWB& wb, TWebBrowserEventParams&) {
+         if (wb.OnDownloadBegin) {
+             wb.OnDownloadBegin(&wb);
+         }
+     }},
+    {DISPID_DOWNLOADCOMPLETE,
+     [](TEWB& wb, TWebBrowserEventParams&) {
+         if (wb.OnDownloadComplete) {
+             wb.OnDownloadComplete(&wb);
+         }
+     }},
+    {DISPID_TITLECHANGE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnTitleChange) {
+             wb.OnTitleChange(&wb, WideToAnsi(p.Text));
+         }
+     }},
+    {DISPID_PROPERTYCHANGE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnPropertyChange) {
+             wb.OnPropertyChange(&wb, WideToAnsi(p.Text));
+         }
+     }},
+    {DISPID_BEFORENAVIGATE2,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnBeforeNavigate2) {
+             std::string url = WideToAnsi(p.URL);
+             wb.OnBeforeNavigate2(&wb, p.pDisp, url, p.Flags, WideToAnsi(p.TargetFrameName),
+                                  p.PostData, WideToAnsi(p.Headers), p.Cancel);
+         }
+     }},
+    {DISPID_NEWWINDOW2,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnNewWindow2) {
+             IUnknown* disp = NewWindowIn(p);
+             wb.OnNewWindow2(&wb, disp, p.Cancel);
+             NewWindowOut(p, disp);
+         }
+     }},
+    {DISPID_NAVIGATECOMPLETE2,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnNavigateComplete2) {
+             wb.OnNavigateComplete2(&wb, p.pDisp, WideToAnsi(p.URL));
+         }
+     }},
+    {DISPID_DOCUMENTCOMPLETE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnDocumentComplete) {
+             wb.OnDocumentComplete(&wb, p.pDisp, WideToAnsi(p.URL));
+         }
+     }},
+    {DISPID_ONQUIT,
+     [](TEWB& wb, TWebBrowserEventParams&) {
+         if (wb.OnQuit) {
+             wb.OnQuit(&wb);
+         }
+     }},
+    {DISPID_ONVISIBLE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnVisible) {
+             wb.OnVisible(&wb, p.Flag);
+         }
+     }},
+    {DISPID_ONTOOLBAR,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnToolBar) {
+             wb.OnToolBar(&wb, p.Flag);
+         }
+     }},
+    {DISPID_ONMENUBAR,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnMenuBar) {
+             wb.OnMenuBar(&wb, p.Flag);
+         }
+     }},
+    {DISPID_ONSTATUSBAR,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnStatusBar) {
+             wb.OnStatusBar(&wb, p.Flag);
+         }
+     }},
+    {DISPID_ONFULLSCREEN,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnFullScreen) {
+             wb.OnFullScreen(&wb, p.Flag);
+         }
+     }},
+    {DISPID_ONTHEATERMODE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnTheaterMode) {
+             wb.OnTheaterMode(&wb, p.Flag);
+         }
+     }},
+    {DISPID_ONADDRESSBAR,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnAddressBar) {
+             wb.OnAddressBar(&wb, p.Flag);
+         }
+     }},
+    {DISPID_WINDOWSETRESIZABLE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnWindowSetResizable) {
+             wb.OnWindowSetResizable(&wb, p.Flag);
+         }
+     }},
+    {DISPID_WINDOWSETLEFT,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnWindowSetLeft) {
+             wb.OnWindowSetLeft(&wb, p.Number);
+         }
+     }},
+    {DISPID_WINDOWSETTOP,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnWindowSetTop) {
+             wb.OnWindowSetTop(&wb, p.Number);
+         }
+     }},
+    {DISPID_WINDOWSETWIDTH,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnWindowSetWidth) {
+             wb.OnWindowSetWidth(&wb, p.Number);
+         }
+     }},
+    {DISPID_WINDOWSETHEIGHT,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnWindowSetHeight) {
+             wb.OnWindowSetHeight(&wb, p.Number);
+         }
+     }},
+    {DISPID_WINDOWCLOSING,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnWindowClosing) {
+             wb.OnWindowClosing(&wb, p.IsChildWindow, p.Cancel);
+         }
+     }},
+    {DISPID_CLIENTTOHOSTWINDOW,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnClientToHostWindow) {
+             wb.OnClientToHostWindow(&wb, p.CX, p.CY);
+         }
+     }},
+    {DISPID_SETSECURELOCKICON,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnSetSecureLockIcon) {
+             wb.OnSetSecureLockIcon(&wb, p.Number);
+         }
+     }},
+    {DISPID_FILEDOWNLOAD,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnFileDownload) {
+             wb.OnFileDownload(&wb, p.Flag, p.Cancel);
+         }
+     }},
+    {DISPID_NAVIGATEERROR,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnNavigateError) {
+             wb.OnNavigateError(&wb, p.pDisp, WideToAnsi(p.URL), WideToAnsi(p.TargetFrameName),
+                                p.StatusCode, p.Cancel);
+         }
+     }},
+    {DISPID_PRINTTEMPLATEINSTANTIATION,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnPrintTemplateInstantiation) {
+             wb.OnPrintTemplateInstantiation(&wb, p.pDisp);
+         }
+     }},
+    {DISPID_PRINTTEMPLATETEARDOWN,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnPrintTemplateTeardown) {
+             wb.OnPrintTemplateTeardown(&wb, p.pDisp);
+         }
+     }},
+    {DISPID_UPDATEPAGESTATUS,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnUpdatePageStatus) {
+             wb.OnUpdatePageStatus(&wb, p.pDisp, p.Number, p.Flag);
+         }
+     }},
+    {DISPID_PRIVACYIMPACTEDSTATECHANGE,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnPrivacyImpactedStateChange) {
+             wb.OnPrivacyImpactedStateChange(&wb, p.Flag);
+         }
+     }},
+    {DISPID_NEWWINDOW3,
+     [](TEWB& wb, TWebBrowserEventParams& p) {
+         if (wb.OnNewWindow3) {
+             IUnknown* disp = NewWindowIn(p);
+             wb.OnNewWindow3(&wb, disp, p.Cancel, static_cast<std::uint32_t>(p.Flags),
+                             WideToAnsi(p.UrlContext), WideToAnsi(p.URL));
+             NewWindowOut(p, disp);
+         }
+     }},
+};
+
+constexpr int kEventCount = static_cast<int>(sizeof kEventTable / sizeof kEventTable[0]);
+static_assert(kEventCount == 34);
+
+const std::array<DISPID, kEventCount>& EventIds() {
+    static const std::array<DISPID, kEventCount> ids = [] {
+        std::array<DISPID, kEventCount> r{};
+        for (int i = 0; i < kEventCount; ++i) {
+            r[static_cast<std::size_t>(i)] = kEventTable[i].DispId;
+        }
+        return r;
+    }();
+    return ids;
+}
+
+} // namespace
+
+const std::int32_t* TEWB::EventDispIds(int& count) {
+    count = kEventCount;
+    return EventIds().data();
+}
+
+IUnknown* TEWB::HostInterfaces() {
+    return nullptr;
+}
+
 void TEWB::InvokeEvent(std::int32_t dispId, TWebBrowserEventParams& p) {
-    switch (dispId) {
-    case DISPID_STATUSTEXTCHANGE:
-        if (OnStatusTextChange) {
-            OnStatusTextChange(this, WideToAnsi(p.Text));
+    for (const TEventEntry& entry : kEventTable) {
+        if (entry.DispId == dispId) {
+            entry.Raise(*this, p);
+            return;
         }
-        break;
-    case DISPID_COMMANDSTATECHANGE:
-        if (OnCommandStateChange) {
-            OnCommandStateChange(this, p.Command, p.Enable);
-        }
-        break;
-    case DISPID_TITLECHANGE:
-        if (OnTitleChange) {
-            OnTitleChange(this, WideToAnsi(p.Text));
-        }
-        break;
-    case DISPID_BEFORENAVIGATE2:
-        if (OnBeforeNavigate2) {
-            std::string url = WideToAnsi(p.URL);
-            OnBeforeNavigate2(this, p.pDisp, url, p.Flags, WideToAnsi(p.TargetFrameName),
-                              p.PostData, WideToAnsi(p.Headers), p.Cancel);
-        }
-        break;
-    case DISPID_NAVIGATECOMPLETE2:
-        if (OnNavigateComplete2) {
-            OnNavigateComplete2(this, p.pDisp, WideToAnsi(p.URL));
-        }
-        break;
-    case DISPID_DOCUMENTCOMPLETE:
-        if (OnDocumentComplete) {
-            OnDocumentComplete(this, p.pDisp, WideToAnsi(p.URL));
-        }
-        break;
-    case DISPID_WINDOWCLOSING:
-        if (OnWindowClosing) {
-            OnWindowClosing(this, p.IsChildWindow, p.Cancel);
-        }
-        break;
-    case DISPID_NAVIGATEERROR:
-        if (OnNavigateError) {
-            OnNavigateError(this, p.pDisp, WideToAnsi(p.URL), WideToAnsi(p.TargetFrameName),
-                            p.StatusCode, p.Cancel);
-        }
-        break;
-    default:
-        break;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "Classes.h"
+#include "WinTypes.h"
 
 namespace kiva {
 
@@ -85,7 +86,69 @@ public:
     TWindowClosingEvent OnWindowClosing;
     TNavigateErrorEvent OnNavigateError;
 
+    // The rest of the control's events, in the order of its event table.
+    using TNotifyEvent = std::function<void(TComponent* Sender)>;
+    using TProgressChangeEvent =
+        std::function<void(TComponent* Sender, std::int32_t Progress, std::int32_t ProgressMax)>;
+    using TPropertyChangeEvent =
+        std::function<void(TComponent* Sender, const std::string& szProperty)>;
+    // The handler may supply the new window's automation object or cancel the window.
+    using TNewWindow2Event =
+        std::function<void(TComponent* Sender, IUnknown*& ppDisp, bool& Cancel)>;
+    using TBoolEvent = std::function<void(TComponent* Sender, bool Value)>;
+    using TIntegerEvent = std::function<void(TComponent* Sender, std::int32_t Value)>;
+    using TClientToHostWindowEvent =
+        std::function<void(TComponent* Sender, std::int32_t& CX, std::int32_t& CY)>;
+    using TFileDownloadEvent =
+        std::function<void(TComponent* Sender, bool ActiveDocument, bool& Cancel)>;
+    using TDispEvent = std::function<void(TComponent* Sender, IUnknown* pDisp)>;
+    using TUpdatePageStatusEvent =
+        std::function<void(TComponent* Sender, IUnknown* pDisp, std::int32_t nPage, bool fDone)>;
+    using TNewWindow3Event = std::function<void(
+        TComponent* Sender, IUnknown*& ppDisp, bool& Cancel, std::uint32_t dwFlags,
+        const std::string& bstrUrlContext, const std::string& bstrUrl)>;
+    // The browser asks its host for a service; the handler may put an object into Obj, with
+    // a reference for the caller as QueryInterface gives one.
+    using TQueryServiceEvent =
+        std::function<void(TComponent* Sender, const GUID& rsid, const GUID& iid, IUnknown*& Obj)>;
+
+    TProgressChangeEvent OnProgressChange;
+    TNotifyEvent OnDownloadBegin;
+    TNotifyEvent OnDownloadComplete;
+    TPropertyChangeEvent OnPropertyChange;
+    TNewWindow2Event OnNewWindow2;
+    TNotifyEvent OnQuit;
+    TBoolEvent OnVisible;
+    TBoolEvent OnToolBar;
+    TBoolEvent OnMenuBar;
+    TBoolEvent OnStatusBar;
+    TBoolEvent OnFullScreen;
+    TBoolEvent OnTheaterMode;
+    TBoolEvent OnAddressBar;
+    TBoolEvent OnWindowSetResizable;
+    TIntegerEvent OnWindowSetLeft;
+    TIntegerEvent OnWindowSetTop;
+    TIntegerEvent OnWindowSetWidth;
+    TIntegerEvent OnWindowSetHeight;
+    TClientToHostWindowEvent OnClientToHostWindow;
+    TIntegerEvent OnSetSecureLockIcon;
+    TFileDownloadEvent OnFileDownload;
+    TDispEvent OnPrintTemplateInstantiation;
+    TDispEvent OnPrintTemplateTeardown;
+    TUpdatePageStatusEvent OnUpdatePageStatus;
+    TBoolEvent OnPrivacyImpactedStateChange;
+    TNewWindow3Event OnNewWindow3;
+    TQueryServiceEvent OnQueryService;
+
+    // The dispatch ids of the event table, in its order.
+    static const std::int32_t* EventDispIds(int& count);
+
 protected:
+    // The object that answers the host interfaces beyond the events and the host-info record
+    // (context menus, keys, commands, services...), asked whenever the control looks for one
+    // of them on the client site; the bare wrapper has none.
+    virtual IUnknown* HostInterfaces();
+
     // Tells the browser that an ambient property changed, through its Application object's
     // IOleControl. Raises when the control cannot be created, has no Application object or
     // that object offers no IOleControl.

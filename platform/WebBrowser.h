@@ -168,6 +168,20 @@ struct TWebBrowserEventParams {
     bool IsChildWindow = false;
     std::int32_t StatusCode = 0;
     bool Cancel = false;
+
+    // The further arguments of the other events: the progress pair, a number (window left,
+    // top, width or height, the page of a page-status change, the secure-lock icon), a flag
+    // (visible, a bar shown, full screen, resizable, an active document, done, privacy
+    // impacted), the client size in/out, the new window's automation object (in/out) and the
+    // URL of the page that opens a new window. Text is also the changed property's name.
+    std::int32_t Progress = 0;
+    std::int32_t ProgressMax = 0;
+    std::int32_t Number = 0;
+    bool Flag = false;
+    std::int32_t CX = 0;
+    std::int32_t CY = 0;
+    ComPtr<IUnknown> NewWindow;
+    std::u16string UrlContext;
 };
 
 // The control's outgoing events. The control calls Invoke on the sink it was advised of,

@@ -17,8 +17,7 @@ packages=(
   # Installing, desktop integration and the Debian package, with their validators.
   dpkg-dev file desktop-file-utils shared-mime-info appstream xdg-utils libglib2.0-bin
   libgtk-3-bin x11-utils man-db groff-base
-  # The GUI tests of the reader's commands read the window through the accessibility bus and
-  # the clipboard with xclip.
+  # The GUI tests read the window through the accessibility bus and the clipboard with xclip.
   at-spi2-core python3-pyatspi xclip
 )
 

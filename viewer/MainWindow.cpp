@@ -18,9 +18,6 @@ constexpr int kDesignClientHeight = 461;
 constexpr int kButtonWidth = 57;
 constexpr int kButtonHeight = 60;
 constexpr int kLogoSize = 32;
-// How often, and how many times, the context menu looks whether the mouse button is up.
-constexpr int kMenuWaitMs = 20;
-constexpr int kMenuWaitRounds = 100;
 // The program's icon in the icon theme, installed beside its desktop entry.
 constexpr const char* kProgramIcon = "org.kivabook.Viewer";
 
@@ -293,7 +290,6 @@ TMainWindow::TMainWindow() {
 
 TMainWindow::~TMainWindow() {
     pendingClose_.disconnect();
-    pendingMenu_.disconnect();
 }
 
 Gtk::ToolButton& TMainWindow::AddButton(Gtk::ToolButton& button, const char* caption,
@@ -526,42 +522,40 @@ bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
     return form_->ShortcutKey(*shortcut);
 }
 
-void TMainWindow::ShowBrowserMenu(int, int) {
+void TMainWindow::ShowBrowserMenu(int x, int y) {
     // The toolkit places a menu at the pointer itself; on some displays a window cannot place
     // anything at absolute screen coordinates.
-    if (GdkEvent* trigger = gtk_get_current_event()) {
-        PopupMenu2.popup_at_pointer(trigger);
-        gdk_event_free(trigger);
+    if (GdkEvent* current = gtk_get_current_event()) {
+        gdk_event_free(current);
+        PopupMenu2.popup_at_pointer(nullptr);
         return;
     }
-    // The browser asks for its menu once the page has had the click, when the toolkit no
-    // longer knows of it. A menu without its click takes the release of the button for a click
-    // outside and closes at once, so it waits for the release, briefly.
-    pendingMenu_.disconnect();
-    auto waited = std::make_shared<int>(0);
-    pendingMenu_ = Glib::signal_timeout().connect(
-        [this, waited] {
-            Glib::RefPtr<Gdk::Window> window = get_window();
-            Glib::RefPtr<Gdk::Seat> seat;
-            if (Glib::RefPtr<Gdk::Display> display = get_display()) {
-                seat = display->get_default_seat();
-            }
-            if (!window || !seat || !seat->get_pointer()) {
-                return false;
-            }
-            int x = 0;
-            int y = 0;
-            Gdk::ModifierType mask;
-            window->get_device_position(seat->get_pointer(), x, y, mask);
-            const auto buttons = Gdk::BUTTON1_MASK | Gdk::BUTTON2_MASK | Gdk::BUTTON3_MASK;
-            if ((mask & buttons) != Gdk::ModifierType(0) && ++*waited < kMenuWaitRounds) {
-                return true;
-            }
-            PopupMenu2.popup_at_rect(window, Gdk::Rectangle(x, y, 1, 1), Gdk::GRAVITY_NORTH_WEST,
-                                     Gdk::GRAVITY_NORTH_WEST, nullptr);
-            return false;
-        },
-        kMenuWaitMs);
+    // The browser's engine reports a right-click after the click's event is over; the menu
+    // then goes to the point it names, taken relative to this window.
+    Glib::RefPtr<Gdk::Window> window = get_window();
+    if (!window) {
+        return;
+    }
+    int originX = 0;
+    int originY = 0;
+    window->get_origin(originX, originY);
+    const Gdk::Rectangle at(x - originX, y - originY, 1, 1);
+    // A menu takes the pointer and keyboard only for a click it can name; this one stands
+    // for the right-click the engine reported.
+    std::unique_ptr<GdkEvent, decltype(&gdk_event_free)> trigger(gdk_event_new(GDK_BUTTON_PRESS),
+                                                                 gdk_event_free);
+    trigger->button.window = GDK_WINDOW(g_object_ref(window->gobj()));
+    trigger->button.time = GDK_CURRENT_TIME;
+    trigger->button.button = GDK_BUTTON_SECONDARY;
+    trigger->button.x = at.get_x();
+    trigger->button.y = at.get_y();
+    trigger->button.x_root = x;
+    trigger->button.y_root = y;
+    if (GdkSeat* seat = gdk_display_get_default_seat(window->get_display()->gobj())) {
+        gdk_event_set_device(trigger.get(), gdk_seat_get_pointer(seat));
+    }
+    PopupMenu2.popup_at_rect(window, at, Gdk::GRAVITY_NORTH_WEST, Gdk::GRAVITY_NORTH_WEST,
+                             trigger.get());
 }
 
 void TMainWindow::RequestQuit() {

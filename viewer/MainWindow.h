@@ -70,7 +70,6 @@ private:
     // Set while the window moves the font-size mark itself, so that no level is sent.
     bool movingFontMark_ = false;
     sigc::connection pendingClose_;
-    sigc::connection pendingMenu_;
     int width_ = 0;
     int height_ = 0;
     TFrameStyle frameStyle_ = TFrameStyle::fsDesign;

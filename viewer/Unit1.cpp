@@ -4,11 +4,15 @@
 #include <array>
 #include <exception>
 
+#include <unistd.h>
+
 #include "ComObj.h"
 #include "Dialogs.h"
+#include "Masks.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
 #include "Sha256.h"
+#include "Shell.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
 
@@ -54,6 +58,46 @@ TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TEx
 void ReleaseProtocolReferences() {
     ProtocolFactory = nullptr;
     InternetSession = nullptr;
+}
+
+bool MatchesExternalMasks(const std::string& url, const std::string& masks) {
+    // The option holds at most 255 characters; a full list has no room for the closing
+    // separator, and then its last mask is never tried.
+    constexpr std::size_t kMaxMaskList = 255;
+    std::string list = masks;
+    if (list.empty() || list.back() != ';') {
+        if (list.size() < kMaxMaskList) {
+            list += ';';
+        }
+    }
+    std::size_t start = 0;
+    for (std::size_t sep = list.find(';'); sep != std::string::npos; sep = list.find(';', start)) {
+        if (TMask(std::string_view(list).substr(start, sep - start)).Matches(url)) {
+            return true;
+        }
+        start = sep + 1;
+    }
+    return false;
+}
+
+std::optional<std::string> ExternalFilePath(const std::string& url, const std::string& dir) {
+    std::string rest = url.substr(std::min(url.size(), kContentRoot.size()));
+    for (char& c : rest) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    if (rest.empty() || rest[0] == '/') {
+        return std::nullopt;
+    }
+    for (std::size_t start = 0; start <= rest.size();) {
+        const std::size_t end = std::min(rest.find('/', start), rest.size());
+        if (rest.compare(start, end - start, "..") == 0) {
+            return std::nullopt;
+        }
+        start = end + 1;
+    }
+    return dir + (dir.empty() || dir.back() != '/' ? "/" : "") + rest;
 }
 
 TFrameStyle FrameStyleOf(std::int32_t windowStyle) {
@@ -117,7 +161,31 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
     WebBrowser1->OnWindowClosing = [this](TComponent* sender, bool isChild, bool& cancel) {
         WebBrowser1WindowClosing(sender, isChild, cancel);
     };
+    WebBrowser1->OnBeforeNavigate2 = [this](TComponent* sender, IUnknown* disp, std::string& url,
+                                            std::int32_t flags, const std::string& frame,
+                                            const std::string& postData, const std::string& headers,
+                                            bool& cancel) {
+        WebBrowser1BeforeNavigate2(sender, disp, url, flags, frame, postData, headers, cancel);
+    };
+    WebBrowser1->OnNavigateError = [this](TComponent* sender, IUnknown* disp,
+                                          const std::string& url, const std::string& frame,
+                                          std::int32_t status, bool& cancel) {
+        WebBrowser1NavigateError(sender, disp, url, frame, status, cancel);
+    };
+    WebBrowser1->OnQueryService = [this](TComponent* sender, const GUID& rsid, const GUID& iid,
+                                         IUnknown*& obj) {
+        WebBrowser1QueryService(sender, rsid, iid, obj);
+    };
     WebBrowser1->Loaded();
+
+    SecurityManager1 = new TSecurityManager(this);
+    SecurityManager1->SetName("SecurityManager1");
+    TUrlPolicyOptions& policy = SecurityManager1->UrlPolicy();
+    policy.ActiveX = TAllowDisAllowPolicyOption::Allow;
+    policy.CrossDomainData = TAllowDisAllowPolicyOption::Allow;
+    policy.SubmitForms = TAllowDisAllowPolicyOption::Allow;
+    policy.JavaPermissions = TJavaPolicyOption::Prohibited;
+    policy.Scripts = TAllowDisAllowPolicyOption::Allow;
 
     view_.SetCaption(kApplicationTitle);
     view_.AttachBrowser(WebBrowser1->NativeWidget());
@@ -497,6 +565,71 @@ bool TForm1::ShortcutKey(TShortcut shortcut) {
     }
     }
     return false;
+}
+
+void TForm1::WebBrowser1BeforeNavigate2(TComponent*, IUnknown*, std::string& URL, std::int32_t,
+                                        const std::string&, const std::string&, const std::string&,
+                                        bool& Cancel) {
+    // The bare root opens the root folder on the desktop instead of a page.
+    if (URL == "kiva://bundle/" || URL == "kiva://bundle//") {
+        ShellExecuteA(nullptr, "open", "\\", nullptr, nullptr, SW_SHOWNORMAL);
+        Cancel = true;
+        return;
+    }
+    if (AnsiLowerCaseAscii(URL).compare(0, kContentRoot.size(), kContentRoot) != 0) {
+        if (AnsiLowerCaseAscii(URL) == "about:close") {
+            Cancel = true;
+            view_.RequestClose();
+        }
+        // Every other address loads inside the viewer.
+        return;
+    }
+    bool matched = false;
+    try {
+        matched = MatchesExternalMasks(URL, ProjectOptions.ExternalMasks);
+    } catch (const std::exception& e) {
+        // The project's mask list is broken: the link is neither loaded nor handed out.
+        Cancel = true;
+        view_.SetStatusText(MessageOf(e));
+        return;
+    }
+    if (!matched) {
+        return;
+    }
+    Cancel = true;
+    OpenExternalFile(URL);
+    URL = URL.substr(kContentRoot.size());
+}
+
+void TForm1::OpenExternalFile(const std::string& url) {
+    std::string dir;
+    if (char* cwd = getcwd(nullptr, 0)) {
+        dir = cwd;
+        std::free(cwd);
+    }
+    const std::optional<std::string> path = ExternalFilePath(url, dir);
+    if (!path) {
+        // A page must not reach files outside the book's folder through a masked link.
+        view_.SetStatusText("Not opened: " + url.substr(kContentRoot.size()) +
+                            " lies outside the current folder");
+        return;
+    }
+    // The desktop gets the file as one argument; its own message tells of a missing file.
+    ShellExecuteA(nullptr, "open", path->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void TForm1::WebBrowser1NavigateError(TComponent*, IUnknown*, const std::string&,
+                                      const std::string&, std::int32_t StatusCode, bool&) {
+    view_.SetStatusText(std::to_string(StatusCode));
+}
+
+void TForm1::WebBrowser1QueryService(TComponent*, const GUID& rsid, const GUID& iid,
+                                     IUnknown*& Obj) {
+    if (rsid == IID_IInternetSecurityManager && iid == rsid) {
+        Obj = nullptr;
+        SecurityManager1->QueryInterface(IID_IInternetSecurityManager,
+                                         reinterpret_cast<void**>(&Obj));
+    }
 }
 
 } // namespace kiva

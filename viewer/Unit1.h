@@ -11,6 +11,7 @@
 #include "LoopbackServer.h"
 #include "MainView.h"
 #include "ProjectOptions.h"
+#include "SecurityManager.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {
@@ -119,8 +120,20 @@ public:
     bool ShortcutKey(TShortcut shortcut);
     // The text-size level the browser applies, as far as the window knows.
     std::int32_t TextSizeLevel() const { return textSizeLevel_; }
+    // The navigation policy and the browser's service requests.
+    TSecurityManager* SecurityManager1 = nullptr;
+    void WebBrowser1BeforeNavigate2(TComponent* Sender, IUnknown* pDisp, std::string& URL,
+                                    std::int32_t Flags, const std::string& TargetFrameName,
+                                    const std::string& PostData, const std::string& Headers,
+                                    bool& Cancel);
+    void WebBrowser1NavigateError(TComponent* Sender, IUnknown* pDisp, const std::string& URL,
+                                  const std::string& Frame, std::int32_t StatusCode, bool& Cancel);
+    void WebBrowser1QueryService(TComponent* Sender, const GUID& rsid, const GUID& iid,
+                                 IUnknown*& Obj);
 
 private:
+    // Hands a masked link's file to the desktop, unless its path leaves the current folder.
+    void OpenExternalFile(const std::string& url);
     // Step 5 of the create handler: false when the application is to quit.
     bool OpenProjectArchive();
     void PrepareSession();
@@ -151,6 +164,16 @@ std::string ArchiveStorageKey(const TZLBArc2& archive);
 // work area is unknown). A window far beyond the screen only costs memory: the web process
 // gives up on a page of 24000 by 24000 pixels.
 TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TExtent> workArea);
+
+// True when URL matches one of the ";"-separated masks, tried from the left; a list that
+// does not end with ";" gets one, unless it is at the option's 255 characters. An invalid
+// mask that is reached raises its error.
+bool MatchesExternalMasks(const std::string& url, const std::string& masks);
+
+// The local file a masked link names: the URL without the content root, "\" turned into "/",
+// escapes, query and fragment kept, below dir. Nothing when the name would leave dir: an
+// absolute name or a ".." segment.
+std::optional<std::string> ExternalFilePath(const std::string& url, const std::string& dir);
 
 // The frame the window takes for a project's WindowStyle value.
 TFrameStyle FrameStyleOf(std::int32_t windowStyle);

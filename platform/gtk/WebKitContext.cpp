@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 
 namespace kiva {
@@ -19,10 +20,29 @@ void OnNameSpaceRequest(WebKitURISchemeRequest* request, gpointer) {
     ServeNameSpaceRequest(request);
 }
 
+constexpr const char* kFailureListenerKey = "kiva-name-space-failure-listener";
+
+struct TFailureListener {
+    TNameSpaceFailureListener Listener;
+    void* Data;
+};
+
 void FinishWithError(WebKitURISchemeRequest* request, HRESULT result) {
     GErrorPtr error(g_error_new_literal(TWebKitContext::NameSpaceErrorQuark(), result,
                                         NameSpaceErrorText(result).c_str()));
+    // The view and address outlive the request's end only as copies.
+    GObjectPtr<WebKitWebView> view;
+    if (WebKitWebView* v = webkit_uri_scheme_request_get_web_view(request)) {
+        view = GObjectPtr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref(v)));
+    }
+    const std::string uri = webkit_uri_scheme_request_get_uri(request);
     webkit_uri_scheme_request_finish_error(request, error.get());
+    if (view) {
+        if (auto* l = static_cast<TFailureListener*>(
+                g_object_get_data(G_OBJECT(view.get()), kFailureListenerKey))) {
+            l->Listener(view.get(), uri.c_str(), result, l->Data);
+        }
+    }
 }
 
 class TServedRequest;
@@ -240,6 +260,13 @@ std::string StorageFolder(const char* base, const std::string& key) {
 }
 
 } // namespace
+
+void SetNameSpaceFailureListener(WebKitWebView* view, TNameSpaceFailureListener listener,
+                                 void* data) {
+    g_object_set_data_full(G_OBJECT(view), kFailureListenerKey,
+                           listener ? new TFailureListener{listener, data} : nullptr,
+                           [](gpointer p) { delete static_cast<TFailureListener*>(p); });
+}
 
 std::string NameSpaceErrorText(HRESULT result) {
     switch (result) {

@@ -42,6 +42,13 @@ private:
 // with the body, or with an error of NameSpaceErrorQuark() carrying the failure code.
 void ServeNameSpaceRequest(WebKitURISchemeRequest* request) noexcept;
 
+// Who hears of the scheme's failed requests of one view: the view's browser, which tells the
+// failures of frames' pages from those of images and the like. Null stops it.
+using TNameSpaceFailureListener = void (*)(WebKitWebView* view, const char* uri, HRESULT result,
+                                           void* data);
+void SetNameSpaceFailureListener(WebKitWebView* view, TNameSpaceFailureListener listener,
+                                 void* data);
+
 // The user's text for a failed request.
 std::string NameSpaceErrorText(HRESULT result);
 

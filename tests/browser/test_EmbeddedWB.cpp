@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
+#include <cmath>
+
 #include "FakeWebBrowser.h"
 
 namespace kiva {
@@ -51,6 +54,20 @@ INSTANTIATE_TEST_SUITE_P(Settings, EmbeddedWBLoaded,
                                                       TScriptErrorAction::eaContinue},
                                            LoadedCase{false, TScriptErrorAction::eaAskUser,
                                                       TScriptErrorAction::eaAskUser}));
+
+TEST(EmbeddedWB, WithoutFloatingPointExceptionsLoadingMasksThemAllAndNoFaultRaises) {
+    std::fenv_t saved;
+    std::fegetenv(&saved);
+    feenableexcept(FE_DIVBYZERO | FE_INVALID);
+    TEmbeddedWB wb(nullptr);
+    wb.DisableErrors.fpExceptions = false;
+    wb.Loaded();
+    EXPECT_EQ(fegetexcept(), 0);
+    EXPECT_EQ(std::fegetround(), FE_TONEAREST);
+    volatile double zero = 0.0;
+    EXPECT_TRUE(std::isinf(1.0 / zero));
+    std::fesetenv(&saved);
+}
 
 TEST(EmbeddedWB, TheHostStyleSheetAndNamespaceGoToTheBrowserUnlessAHandlerGaveThem) {
     TFakeBrowserClass cls;

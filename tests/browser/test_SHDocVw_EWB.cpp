@@ -302,3 +302,137 @@ TEST(EWBOwnership, TheOwnerDestroysTheHostAndTheControlIsLetGo) {
 
 } // namespace
 } // namespace kiva
+
+namespace kiva {
+namespace {
+
+// Every event of the table, bound to record its name and the argument it carries.
+TEST_F(EWBEvents, EachDispatchIdOfTheTableRaisesItsOwnEventWithItsArguments) {
+    std::string seen;
+    auto named = [&](const char* name) { return [&seen, name](auto&&...) { seen = name; }; };
+    auto flag = [&](const char* name) {
+        return [&seen, name](TComponent*, bool v) { seen = std::string(name) + (v ? "+" : "-"); };
+    };
+    auto number = [&](const char* name) {
+        return [&seen, name](TComponent*, std::int32_t v) {
+            seen = std::string(name) + std::to_string(v);
+        };
+    };
+    wb.OnStatusTextChange = named("StatusTextChange");
+    wb.OnProgressChange = [&](TComponent*, std::int32_t p, std::int32_t max) {
+        seen = "ProgressChange" + std::to_string(p) + "/" + std::to_string(max);
+    };
+    wb.OnCommandStateChange = named("CommandStateChange");
+    wb.OnDownloadBegin = named("DownloadBegin");
+    wb.OnDownloadComplete = named("DownloadComplete");
+    wb.OnTitleChange = named("TitleChange");
+    wb.OnPropertyChange = [&](TComponent*, const std::string& p) { seen = "PropertyChange" + p; };
+    wb.OnBeforeNavigate2 = named("BeforeNavigate2");
+    wb.OnNewWindow2 = [&](TComponent*, IUnknown*&, bool& cancel) {
+        seen = "NewWindow2";
+        cancel = true;
+    };
+    wb.OnNavigateComplete2 = named("NavigateComplete2");
+    wb.OnDocumentComplete = named("DocumentComplete");
+    wb.OnQuit = named("Quit");
+    wb.OnVisible = flag("Visible");
+    wb.OnToolBar = flag("ToolBar");
+    wb.OnMenuBar = flag("MenuBar");
+    wb.OnStatusBar = flag("StatusBar");
+    wb.OnFullScreen = flag("FullScreen");
+    wb.OnTheaterMode = flag("TheaterMode");
+    wb.OnAddressBar = flag("AddressBar");
+    wb.OnWindowSetResizable = flag("WindowSetResizable");
+    wb.OnWindowSetLeft = number("WindowSetLeft");
+    wb.OnWindowSetTop = number("WindowSetTop");
+    wb.OnWindowSetWidth = number("WindowSetWidth");
+    wb.OnWindowSetHeight = number("WindowSetHeight");
+    wb.OnWindowClosing = named("WindowClosing");
+    wb.OnClientToHostWindow = [&](TComponent*, std::int32_t& cx, std::int32_t& cy) {
+        seen = "ClientToHostWindow" + std::to_string(cx) + "x" + std::to_string(cy);
+        cx = 640;
+    };
+    wb.OnSetSecureLockIcon = number("SetSecureLockIcon");
+    wb.OnFileDownload = [&](TComponent*, bool active, bool& cancel) {
+        seen = std::string("FileDownload") + (active ? "+" : "-");
+        cancel = true;
+    };
+    wb.OnNavigateError = named("NavigateError");
+    wb.OnPrintTemplateInstantiation = named("PrintTemplateInstantiation");
+    wb.OnPrintTemplateTeardown = named("PrintTemplateTeardown");
+    wb.OnUpdatePageStatus = [&](TComponent*, IUnknown*, std::int32_t page, bool done) {
+        seen = "UpdatePageStatus" + std::to_string(page) + (done ? "+" : "-");
+    };
+    wb.OnPrivacyImpactedStateChange = flag("PrivacyImpactedStateChange");
+    wb.OnNewWindow3 = [&](TComponent*, IUnknown*&, bool&, std::uint32_t flags,
+                          const std::string& context, const std::string& url) {
+        seen = "NewWindow3 " + std::to_string(flags) + " " + context + " " + url;
+    };
+
+    const std::pair<DISPID, std::string> table[] = {
+        {102, "StatusTextChange"},
+        {108, "ProgressChange5/9"},
+        {105, "CommandStateChange"},
+        {106, "DownloadBegin"},
+        {104, "DownloadComplete"},
+        {113, "TitleChange"},
+        {112, "PropertyChangetext"},
+        {250, "BeforeNavigate2"},
+        {251, "NewWindow2"},
+        {252, "NavigateComplete2"},
+        {259, "DocumentComplete"},
+        {253, "Quit"},
+        {254, "Visible+"},
+        {255, "ToolBar+"},
+        {256, "MenuBar+"},
+        {257, "StatusBar+"},
+        {258, "FullScreen+"},
+        {260, "TheaterMode+"},
+        {261, "AddressBar+"},
+        {262, "WindowSetResizable+"},
+        {264, "WindowSetLeft7"},
+        {265, "WindowSetTop7"},
+        {266, "WindowSetWidth7"},
+        {267, "WindowSetHeight7"},
+        {263, "WindowClosing"},
+        {268, "ClientToHostWindow3x4"},
+        {269, "SetSecureLockIcon7"},
+        {270, "FileDownload+"},
+        {271, "NavigateError"},
+        {225, "PrintTemplateInstantiation"},
+        {226, "PrintTemplateTeardown"},
+        {227, "UpdatePageStatus7+"},
+        {272, "PrivacyImpactedStateChange+"},
+        {273, "NewWindow3 2 kiva://bundle/a.html kiva://bundle/b.html"},
+    };
+    int count = 0;
+    const std::int32_t* ids = TEWB::EventDispIds(count);
+    ASSERT_EQ(count, 34);
+    for (int i = 0; i < count; ++i) {
+        const auto& [id, expected] = table[i];
+        EXPECT_EQ(ids[i], id) << "position " << i;
+        TWebBrowserEventParams p;
+        p.Text = u"text";
+        p.Progress = 5;
+        p.ProgressMax = 9;
+        p.Flag = true;
+        p.Number = 7;
+        p.CX = 3;
+        p.CY = 4;
+        p.Flags = 2;
+        p.UrlContext = u"kiva://bundle/a.html";
+        p.URL = u"kiva://bundle/b.html";
+        seen.clear();
+        const auto out = Control().Fire(id, p);
+        EXPECT_EQ(seen, expected) << "dispatch id " << id;
+        if (id == 251 || id == 270) {
+            EXPECT_TRUE(out.Cancel) << id;
+        }
+        if (id == 268) {
+            EXPECT_EQ(out.CX, 640);
+        }
+    }
+}
+
+} // namespace
+} // namespace kiva

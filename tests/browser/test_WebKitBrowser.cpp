@@ -1,5 +1,6 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "EmbeddedWB.h"
+#include "SecurityManager.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
 #include "WebKitBrowser.h"
@@ -50,6 +51,28 @@ const std::map<std::string, std::string>& Site() {
                       "<p id=\"p\" style=\"font-size:20px;margin:0\">Kiva words on a kiva page</p>"
                       "<img id=\"i\" src=\"dot.png\" width=\"40\" height=\"40\">"
                       "<input id=\"t\" type=\"text\"><input id=\"c\" type=\"checkbox\">"},
+        {"error.html", "<!DOCTYPE html><title>Error</title>\n<script>\n  noSuchFunction();\n"
+                       "</script>"},
+        {"keys.html", "<!DOCTYPE html><title>Keys</title><input id=\"i\" autofocus><script>"
+                      "addEventListener('keydown', function (e) {"
+                      "document.title = 'page saw ' + e.key; });</script>"},
+        {"alert.html", "<!DOCTYPE html><title>Alert</title><script>"
+                       "document.title = confirm('Go on?') ? 'confirmed' : 'declined';</script>"},
+        {"form.html",
+         "<!DOCTYPE html><title>Form</title><form id=\"f\" action=\"second.html\">"
+         "<input type=\"hidden\" name=\"q\" value=\"1\"><button style=\"position:fixed;"
+         "left:0;top:0;width:200px;height:100px\">go</button></form>"},
+        {"badframe.html", "<!DOCTYPE html><title>Bad frame</title><img src=\"nothing.png\">"
+                          "<iframe src=\"gone.html\"></iframe>"},
+        {"menus.html",
+         "<!DOCTYPE html><title>Menus</title><style>body{margin:0}*{font-size:40px}</style>"
+         "<a href=\"second.html\" style=\"position:fixed;left:0;top:0\">link</a>"
+         "<img src=\"dot.png\" style=\"position:fixed;left:0;top:100px;width:80px\">"
+         "<table style=\"position:fixed;left:0;top:200px\"><tr><td>cell</td></tr></table>"
+         "<button style=\"position:fixed;left:0;top:300px\">button</button>"
+         "<p style=\"position:fixed;left:0;top:400px;margin:0\">text</p>"},
+        {"frames.html", "<!DOCTYPE html><title>Frames</title>"
+                        "<iframe id=\"f\" name=\"inner\" src=\"second.html\"></iframe>"},
     };
     return site;
 }
@@ -242,7 +265,40 @@ protected:
         return result.text;
     }
 
+    // A key pressed on the view, as the toolkit delivers it (X numbers keys from 8).
+    void PressKey(guint keyval, guint state, guint16 code) {
+        gtk_widget_grab_focus(GTK_WIDGET(View()));
+        GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
+        event->key.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(GTK_WIDGET(View()))));
+        event->key.keyval = keyval;
+        event->key.state = state;
+        event->key.hardware_keycode = code;
+        event->key.time = keyTime_ += 10;
+        gdk_event_set_device(
+            event, gdk_seat_get_keyboard(gdk_display_get_default_seat(gdk_display_get_default())));
+        gtk_widget_event(GTK_WIDGET(View()), event);
+        gdk_event_free(event);
+    }
+
+    // A click on the view at (x, y).
+    void Click(guint button, double x, double y) {
+        GtkWidget* view = GTK_WIDGET(View());
+        for (const GdkEventType type : {GDK_BUTTON_PRESS, GDK_BUTTON_RELEASE}) {
+            GdkEvent* event = gdk_event_new(type);
+            event->button.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(view)));
+            event->button.button = button;
+            event->button.x = x;
+            event->button.y = y;
+            event->button.time = keyTime_ += 10;
+            gdk_event_set_device(event, gdk_seat_get_pointer(gdk_display_get_default_seat(
+                                            gdk_display_get_default())));
+            gtk_widget_event(view, event);
+            gdk_event_free(event);
+        }
+    }
+
     static inline bool available_ = false;
+    guint32 keyTime_ = 1000;
     TWebKitBrowserRegistration registration_;
     ComPtr<IInternetSession> session_;
     ComPtr<TSiteFactory> factory_;
@@ -335,12 +391,39 @@ TEST_F(WebKitBrowser, ScrollBarsOffAppliesToTheNextDocument) {
     EXPECT_EQ(Evaluate("getComputedStyle(document.documentElement).scrollbarWidth"), "none");
 }
 
-TEST_F(WebKitBrowser, ALinkToANewWindowOpensInTheSameViewAfterTheHostAgreed) {
+// A visible window of the program other than the test's own, by title.
+GtkWidget* TopLevelTitled(const std::string& title) {
+    GList* windows = gtk_window_list_toplevels();
+    GtkWidget* found = nullptr;
+    for (GList* w = windows; w; w = w->next) {
+        const char* t = gtk_window_get_title(GTK_WINDOW(w->data));
+        if (t && title == t && gtk_widget_get_visible(GTK_WIDGET(w->data))) {
+            found = GTK_WIDGET(w->data);
+        }
+    }
+    g_list_free(windows);
+    return found;
+}
+
+TEST_F(WebKitBrowser, NewWindowsOpenAsPlainWindowsOfTheirOwnAfterTheHostAgreed) {
     ASSERT_TRUE(Load("kiva://bundle/opener.html"));
-    Evaluate("document.getElementById('a').click()");
-    ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html"); }));
+    Evaluate("document.getElementById('a').click(); 1");
+    ASSERT_TRUE(PumpUntil([&] { return TopLevelTitled("Second") != nullptr; }));
     EXPECT_TRUE(Logged("before kiva://bundle/second.html"));
-    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/second.html");
+    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/opener.html");
+    // A script's window.open gets a live window, which it may close again; the host's page
+    // and window stay.
+    EXPECT_EQ(Evaluate("window.w = window.open('tall.html'); w !== null"), "true");
+    ASSERT_TRUE(PumpUntil([&] { return TopLevelTitled("Tall") != nullptr; }));
+    Evaluate("w.close(); 1");
+    EXPECT_TRUE(PumpUntil([&] { return TopLevelTitled("Tall") == nullptr; }));
+    EXPECT_FALSE(Logged("closing"));
+    // A new window whose page the host refuses never appears.
+    cancelUrl_ = "kiva://bundle/index.html";
+    Evaluate("window.open('index.html'); 1");
+    ASSERT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/index.html"); }));
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_EQ(TopLevelTitled("Script ran"), nullptr);
 }
 
 TEST_F(WebKitBrowser, TheHostMayWaitForABlankPageInsideTheNavigationItCancels) {
@@ -349,6 +432,197 @@ TEST_F(WebKitBrowser, TheHostMayWaitForABlankPageInsideTheNavigationItCancels) {
     ASSERT_TRUE(PumpUntil([&] { return closedFromHandler_; }));
     EXPECT_FALSE(Logged("complete about:close"));
     EXPECT_EQ(wb_->LocationURL(), "about:blank");
+}
+
+TEST_F(WebKitBrowser, EveryFrameNavigationAsksTheHost) {
+    ASSERT_TRUE(Load("kiva://bundle/frames.html"));
+    EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/second.html"); }));
+    EXPECT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html"); }));
+    Evaluate("document.getElementById('f').contentWindow.location.href = 'tall.html'; 1");
+    EXPECT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/tall.html"); }));
+}
+
+TEST_F(WebKitBrowser, AFramesMissingPageIsANavigationErrorAndAMissingImageIsNot) {
+    ASSERT_TRUE(Load("kiva://bundle/badframe.html"));
+    EXPECT_TRUE(PumpUntil([&] {
+        return Logged("error kiva://bundle/gone.html " + std::to_string(INET_E_RESOURCE_NOT_FOUND));
+    }));
+    EXPECT_FALSE(
+        Logged("error kiva://bundle/nothing.png " + std::to_string(INET_E_RESOURCE_NOT_FOUND)));
+}
+
+TEST_F(WebKitBrowser, RightClicksAskTheHostWithTheKindOfWhatTheyLandIn) {
+    std::vector<DWORD> ids;
+    wb_->DisabledPopupMenus = {TIEPopupMenu::rcmAll};
+    wb_->OnShowContextMenu = [&](TComponent*, DWORD id, const POINT*, IUnknown*, IUnknown*,
+                                 HRESULT&) { ids.push_back(id); };
+    ASSERT_TRUE(Load("kiva://bundle/menus.html"));
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "Menus"; }));
+    auto rightClick = [&](double y) { Click(GDK_BUTTON_SECONDARY, 10, y); };
+    // Link, image, table, control, plain text.
+    const double spots[] = {20, 120, 230, 330, 420};
+    for (std::size_t i = 0; i < std::size(spots); ++i) {
+        rightClick(spots[i]);
+        ASSERT_TRUE(PumpUntil([&] { return ids.size() == i + 1; })) << i;
+    }
+    EXPECT_EQ(ids, (std::vector<DWORD>{5, 1, 3, 2, 0}));
+}
+
+TEST_F(WebKitBrowser, AnUncaughtScriptErrorReachesTheHostWithItsDetails) {
+    std::string details;
+    wb_->ScriptErrorAction = TScriptErrorAction::eaAskUser;
+    wb_->OnScriptError = [&](TComponent*, const std::string& line, const std::string& character,
+                             const std::string&, const std::string& message, const std::string& url,
+                             TScriptErrorAction&) {
+        details = line + ":" + character + " " + url + " " + message;
+    };
+    ASSERT_TRUE(Load("kiva://bundle/error.html"));
+    ASSERT_TRUE(PumpUntil([&] { return !details.empty(); }));
+    EXPECT_EQ(details.substr(0, details.find(' ', details.find(' ') + 1)),
+              "3:17 kiva://bundle/error.html");
+    EXPECT_NE(details.find("noSuchFunction"), std::string::npos) << details;
+}
+
+TEST_F(WebKitBrowser, KeysPassTheHostBeforeThePage) {
+    std::vector<std::string> seen;
+    wb_->OnKeyDown = [&](TComponent*, std::uint16_t& key, int scan, TShiftState shift) {
+        seen.push_back("down " + std::to_string(key) + " " + std::to_string(scan) +
+                       (shift.Contains(TShiftStateMember::ssCtrl) ? " ctrl" : ""));
+        if (key == 'Q') {
+            key = 0;
+        }
+    };
+    wb_->OnMaskedCtrlChar = [&](TComponent*, char c) {
+        seen.push_back(std::string("masked ") + c);
+    };
+    ASSERT_TRUE(Load("kiva://bundle/keys.html"));
+    auto press = [&](guint keyval, guint state, guint16 code) { PressKey(keyval, state, code); };
+    press(GDK_KEY_n, GDK_CONTROL_MASK, 57 + 8);
+    press(GDK_KEY_q, 0, 16 + 8);
+    press(GDK_KEY_x, 0, 45 + 8);
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "page saw x"; })) << title_;
+    EXPECT_EQ(seen, (std::vector<std::string>{"down 78 57 ctrl", "masked N", "down 81 16",
+                                              "down 88 45"}));
+}
+
+TEST_F(WebKitBrowser, ScriptDialogsGoToTheHostFirst) {
+    std::string asked;
+    wb_->OnShowMessage = [&](TComponent*, void*, const std::string& text, const std::string&,
+                             DWORD type, const std::string&, DWORD, LRESULT& result,
+                             HRESULT& answer) {
+        asked = text + " " + std::to_string(type & 0xF);
+        result = IDOK;
+        answer = S_OK;
+    };
+    ASSERT_TRUE(Load("kiva://bundle/alert.html"));
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "confirmed"; })) << title_;
+    EXPECT_EQ(asked, "Go on? 1");
+}
+
+// Scripts run and forms submit as the host's security manager says, which the view asks
+// before its first page.
+struct ScriptsAndFormsCase {
+    TAllowDisAllowPolicyOption Option;
+    const char* Title;
+    bool Submitted;
+};
+
+class SecurityPolicy : public WebKitBrowser,
+                       public ::testing::WithParamInterface<ScriptsAndFormsCase> {};
+
+TEST_P(SecurityPolicy, DecidesAboutScriptsAndForms) {
+    TSecurityManager manager(nullptr);
+    manager.UrlPolicy().Scripts = GetParam().Option;
+    manager.UrlPolicy().SubmitForms = GetParam().Option;
+    wb_->OnQueryService = [&](TComponent*, const GUID& rsid, const GUID& iid, IUnknown*& obj) {
+        if (rsid == IID_IInternetSecurityManager && iid == rsid) {
+            manager.QueryInterface(iid, reinterpret_cast<void**>(&obj));
+        }
+    };
+    ASSERT_TRUE(Load("kiva://bundle/index.html"));
+    // The script of the page's head has run, or not, by the time the page is complete.
+    EXPECT_TRUE(PumpUntil([&] { return title_ == GetParam().Title; })) << title_;
+    ASSERT_TRUE(Load("kiva://bundle/form.html"));
+    // The reader's click on the form's button submits it, with or without scripts.
+    Click(GDK_BUTTON_PRIMARY, 20, 20);
+    ASSERT_TRUE(PumpUntil([&] { return Logged("before kiva://bundle/second.html?q=1"); }));
+    if (GetParam().Submitted) {
+        EXPECT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/second.html?q=1"); }));
+    } else {
+        ASSERT_TRUE(Load("about:blank"));
+        EXPECT_FALSE(Logged("complete kiva://bundle/second.html?q=1"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SecurityPolicy,
+    ::testing::Values(ScriptsAndFormsCase{TAllowDisAllowPolicyOption::Allow, "Script ran", true},
+                      ScriptsAndFormsCase{TAllowDisAllowPolicyOption::Disallow, "Start", false}));
+
+// A web server on the loopback interface that answers every request with the same text and
+// no cross-origin permission of its own.
+class TLoopbackText {
+public:
+    // Each connection is served on a thread of its own: the engine may open connections it
+    // sends nothing on for a while, and the test's loop must go on meanwhile.
+    TLoopbackText() : service_(g_threaded_socket_service_new(4)) {
+        port_ = g_socket_listener_add_any_inet_port(G_SOCKET_LISTENER(service_), nullptr, nullptr);
+        g_signal_connect(
+            service_, "run",
+            G_CALLBACK(+[](GSocketService*, GSocketConnection* connection, GObject*,
+                           gpointer) -> gboolean {
+                GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
+                char request[4096];
+                g_input_stream_read(in, request, sizeof request, nullptr, nullptr);
+                const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"
+                                     "Content-Length: 9\r\n\r\nfrom afar";
+                g_output_stream_write_all(g_io_stream_get_output_stream(G_IO_STREAM(connection)),
+                                          reply, sizeof reply - 1, nullptr, nullptr, nullptr);
+                g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+                return TRUE;
+            }),
+            nullptr);
+        g_socket_service_start(service_);
+    }
+    ~TLoopbackText() {
+        g_socket_service_stop(service_);
+        g_socket_listener_close(G_SOCKET_LISTENER(service_));
+        g_object_unref(service_);
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/data"; }
+
+private:
+    GSocketService* service_;
+    guint16 port_ = 0;
+};
+
+TEST_F(WebKitBrowser, TheBooksPagesReadOtherSitesDataWhenTheSecurityManagerAllowsIt) {
+    TSecurityManager manager(nullptr);
+    wb_->OnQueryService = [&](TComponent*, const GUID& rsid, const GUID& iid, IUnknown*& obj) {
+        if (rsid == IID_IInternetSecurityManager && iid == rsid) {
+            manager.QueryInterface(iid, reinterpret_cast<void**>(&obj));
+        }
+    };
+    TLoopbackText server;
+    int round = 0;
+    // Fetches from the page shown; a fresh address each time, so no cached answer stands in
+    // for the server's.
+    auto fetched = [&](const std::string& url) {
+        title_.clear();
+        Evaluate("fetch('" + url + "?" + std::to_string(++round) +
+                 "').then(function (r) { return r.text(); })"
+                 ".then(function (t) { document.title = t; },"
+                 "function () { document.title = 'refused'; }); 1");
+        PumpUntil([&] { return title_ == "from afar" || title_ == "refused"; });
+        return title_;
+    };
+    // Refused first: the engine keeps a permission once given.
+    manager.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Disallow;
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_EQ(fetched(server.Url()), "refused");
+    manager.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Allow;
+    ASSERT_TRUE(Load("kiva://bundle/tall.html"));
+    EXPECT_EQ(fetched(server.Url()), "from afar");
 }
 
 TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {

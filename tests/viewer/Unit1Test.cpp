@@ -10,8 +10,10 @@
 
 #include "ComServer.h"
 #include "Dialogs.h"
+#include "InternetSecurity.h"
 #include "OurNSHandler.h"
 #include "RecordingDialogs.h"
+#include "Shell.h"
 #include "TestArchives.h"
 #include "UrlMon.h"
 #include "ViewerDoubles.h"
@@ -831,6 +833,180 @@ TEST_F(Form1Test, BackAndForwardKeysFollowTheBrowsersCommandState) {
     f.ShortcutKey(TShortcut::scBack);
     f.ShortcutKey(TShortcut::scForward);
     EXPECT_EQ(log, TCallLog{"GoBack"});
+}
+
+} // namespace
+} // namespace kiva
+
+namespace kiva {
+namespace {
+
+// --- The navigation policy ------------------------------------------------------------------
+
+// The form with a book whose options hold the given masks, run in a folder of its own that
+// holds the files masked links may name; what the desktop is asked to open is recorded.
+class PolicyTest : public Form1Test {
+protected:
+    void SetUp() override {
+        Form1Test::SetUp();
+        previousSpawner = SetShellSpawner([this](const std::vector<std::string>& argv) {
+            opened.push_back(argv.at(1));
+            return 0;
+        });
+        char* cwd = getcwd(nullptr, 0);
+        previousDir = cwd;
+        std::free(cwd);
+        fs::create_directories(dir / "docs");
+        for (const char* name : {"setup.exe", "Setup.EXE", "docs/My%20File.pdf", "a.pdf?x=1"}) {
+            test::WriteFile(Path(name), "x");
+        }
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(previousDir.c_str()), 0);
+        SetShellSpawner(previousSpawner);
+        Form1Test::TearDown();
+    }
+    void StartWithMasks(const std::string& masks) {
+        TOptionsRecord options = SampleOptions();
+        options.Text(projopt::ExternalMasks, masks);
+        Start({Archive("s.kvb", {{"index.html", kIndexPage}, {"-config-", options.Str()}})});
+        log.clear();
+        opened.clear();
+    }
+    // Raises the before-navigate event as the browser does and returns what came back.
+    TWebBrowserEventParams Navigate(const std::string& url) {
+        TWebBrowserEventParams p;
+        p.URL = AnsiToWide(url);
+        Browser().Fire(DISPID_BEFORENAVIGATE2, p);
+        return p;
+    }
+
+    std::vector<std::string> opened;
+    TSpawner previousSpawner;
+    std::string previousDir;
+};
+
+struct PolicyCase {
+    const char* Name;
+    const char* Masks;
+    const char* Url;
+    bool Cancel;
+    const char* Opened; // below the current folder; "/" is the root itself
+    const char* Window; // what the window was asked, "" for nothing
+};
+
+class NavigationPolicy : public PolicyTest, public ::testing::WithParamInterface<PolicyCase> {};
+
+TEST_P(NavigationPolicy, DecidesEveryNavigation) {
+    const PolicyCase& c = GetParam();
+    StartWithMasks(c.Masks);
+    const TWebBrowserEventParams out = Navigate(c.Url);
+    EXPECT_EQ(out.Cancel, c.Cancel);
+    std::vector<std::string> expected;
+    if (std::string(c.Opened) == "/") {
+        expected.push_back("/");
+    } else if (*c.Opened) {
+        expected.push_back(Path(c.Opened));
+    }
+    EXPECT_EQ(opened, expected);
+    EXPECT_EQ(log, *c.Window ? TCallLog{c.Window} : TCallLog{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, NavigationPolicy,
+    ::testing::Values(
+        PolicyCase{"Root", "*.exe", "kiva://bundle/", true, "/", ""},
+        PolicyCase{"RootWithTwoSlashes", "", "kiva://bundle//", true, "/", ""},
+        PolicyCase{"RootIsCaseSensitive", "", "KIVA://bundle/", false, "", ""},
+        PolicyCase{"PageOfTheBook", "*.exe", "kiva://bundle/index.html", false, "", ""},
+        PolicyCase{"AboutClose", "", "about:close", true, "", "Close"},
+        PolicyCase{"AboutCloseInCapitals", "", "ABOUT:CLOSE", true, "", "Close"},
+        PolicyCase{"InternetPage", "*", "https://example.org/a.exe", false, "", ""},
+        PolicyCase{"MaskedFile", "*.exe", "kiva://bundle/setup.exe", true, "setup.exe", ""},
+        PolicyCase{"MaskIgnoresCase", "*.exe", "kiva://bundle/Setup.EXE", true, "Setup.EXE", ""},
+        PolicyCase{"QueryDefeatsTheMask", "*.exe", "kiva://bundle/setup.exe?x=1", false, "", ""},
+        PolicyCase{"EscapesAndFoldersKept", "*.pdf", "kiva://bundle/docs/My%20File.pdf", true,
+                   "docs/My%20File.pdf", ""},
+        PolicyCase{"BackslashesAreFolders", "*.pdf", "kiva://bundle/docs\\My%20File.pdf", true,
+                   "docs/My%20File.pdf", ""},
+        PolicyCase{"QueryKeptInThePath", "*.pdf?x=1", "kiva://bundle/a.pdf?x=1", true, "a.pdf?x=1",
+                   ""},
+        PolicyCase{"NoMasks", "", "kiva://bundle/setup.exe", false, "", ""},
+        PolicyCase{"SpaceAfterSeparator", "*.exe; *.pdf", "kiva://bundle/docs/My%20File.pdf", false,
+                   "", ""},
+        PolicyCase{"SecondMask", "*.exe;*.pdf", "kiva://bundle/docs/My%20File.pdf", true,
+                   "docs/My%20File.pdf", ""},
+        // A masked link must not reach files outside the book's folder.
+        PolicyCase{"ParentFolder", "*.exe", "kiva://bundle/../setup.exe", true, "",
+                   "Status Not opened: ../setup.exe lies outside the current folder"},
+        PolicyCase{"ParentFolderByBackslash", "*.exe", "kiva://bundle/docs\\..\\..\\x.exe", true,
+                   "", "Status Not opened: docs\\..\\..\\x.exe lies outside the current folder"},
+        PolicyCase{"AbsoluteName", "*.exe", "kiva://bundle//usr/bin/x.exe", true, "",
+                   "Status Not opened: /usr/bin/x.exe lies outside the current folder"},
+        PolicyCase{"MissingFileStaysCancelled", "*.exe", "kiva://bundle/none.exe", true, "", ""},
+        PolicyCase{"InvalidMask", "*.pdf;[a", "kiva://bundle/index.html", true, "",
+                   "Status '[a' is an invalid mask at (3)"},
+        PolicyCase{"MaskMatchedBeforeAnInvalidOne", "*.html;[a", "kiva://bundle/index.html", true,
+                   "", ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(PolicyTest, AMaskedLinkLeavesTheUrlWithoutTheContentRoot) {
+    StartWithMasks("*.exe");
+    bool cancel = false;
+    std::string url = "kiva://bundle/setup.exe";
+    form->WebBrowser1BeforeNavigate2(nullptr, nullptr, url, 0, "", "", "", cancel);
+    EXPECT_TRUE(cancel);
+    EXPECT_EQ(url, "setup.exe");
+}
+
+TEST(ExternalMasksTest, AFullListKeepsNoRoomForItsClosingSeparator) {
+    std::string list(251, 'x');
+    list += ";*.a";
+    ASSERT_EQ(list.size(), 255u);
+    EXPECT_FALSE(MatchesExternalMasks("kiva://bundle/b.a", list));
+    EXPECT_TRUE(MatchesExternalMasks("kiva://bundle/b.a", list.substr(1)));
+    // An empty mask matches only an empty URL, which no navigation has.
+    EXPECT_FALSE(MatchesExternalMasks("kiva://bundle/a", ";;"));
+    EXPECT_TRUE(MatchesExternalMasks("", ";;"));
+}
+
+TEST_F(Form1Test, NavigationErrorsShowTheirSignedCodeInTheStatusBar) {
+    Start({Site("s.kvb")});
+    for (const std::int32_t code : {404, static_cast<std::int32_t>(INET_E_RESOURCE_NOT_FOUND)}) {
+        TWebBrowserEventParams p;
+        p.StatusCode = code;
+        p.URL = u"kiva://bundle/missing.html";
+        Browser().Fire(DISPID_NAVIGATEERROR, p);
+        EXPECT_FALSE(p.Cancel);
+        EXPECT_EQ(view.StatusText, std::to_string(code));
+    }
+    EXPECT_EQ(view.StatusText, "-2146697211");
+}
+
+TEST_F(Form1Test, OnlyTheSecurityManagerServiceIsAnsweredWithTheViewersPolicy) {
+    Start({Site("s.kvb")});
+    IUnknown* object = nullptr;
+    form->WebBrowser1QueryService(nullptr, IID_IInternetSecurityManager, IID_IUnknown, object);
+    EXPECT_EQ(object, nullptr);
+    form->WebBrowser1QueryService(nullptr, IID_IInternetSecurityManager,
+                                  IID_IInternetSecurityManager, object);
+    ASSERT_EQ(object, static_cast<IInternetSecurityManager*>(form->SecurityManager1));
+    const struct {
+        DWORD Action;
+        HRESULT Result;
+        DWORD Policy;
+    } answers[] = {{0x1200, S_OK, URLPOLICY_ALLOW},         {0x1400, S_OK, URLPOLICY_ALLOW},
+                   {0x1406, S_OK, URLPOLICY_ALLOW},         {0x1603, S_OK, URLPOLICY_ALLOW},
+                   {0x1C00, S_OK, URLPOLICY_JAVA_PROHIBIT}, {0x2000, INET_E_DEFAULT_ACTION, 99}};
+    for (const auto& a : answers) {
+        DWORD policy = 99;
+        EXPECT_EQ(form->SecurityManager1->ProcessUrlAction(u"https://example.org/", a.Action,
+                                                           reinterpret_cast<BYTE*>(&policy), 4,
+                                                           nullptr, 0, 0, 0),
+                  a.Result);
+        EXPECT_EQ(policy, a.Policy);
+    }
 }
 
 } // namespace

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Pages outside the book load inside the viewer: a link to a page of a local web server on
+# 127.0.0.1 shows that page, and a link from it to a page the server does not have puts the
+# server's status code, 404, in the status bar while the server's error page shows.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/atspi7.sh"
+gui_main "$@"
+atspi7_start
+
+web="$GUI_TMP/web"
+mkdir -p "$web"
+cat >"$web/page.html" <<'HTML'
+<!DOCTYPE html><html><head><title>served from loopback</title><style>
+body { margin: 0 } a { position: fixed; inset: 0; display: block; }
+</style></head><body><a href="/missing.html">to a missing page</a></body></html>
+HTML
+# A server on a free port of the loopback interface, for this test only; it ends with it.
+gui_start web /usr/bin/python3 -c '
+import functools, http.server, sys
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+open(sys.argv[2], "w").write(str(server.server_address[1]))
+server.timeout = 1
+import time
+deadline = time.time() + 120
+while time.time() < deadline:
+    server.handle_request()
+' "$web" "$GUI_TMP/port"
+for _ in $(seq 1 50); do [[ -s "$GUI_TMP/port" ]] && break; sleep 0.1; done
+port=$(cat "$GUI_TMP/port" 2>/dev/null) || gui_fail "the web server did not start"
+
+site="$GUI_TMP/site"
+mkdir -p "$site"
+cat >"$site/index.html" <<HTML
+<!DOCTYPE html><html><head><title>book</title><style>
+body { margin: 0 } a { position: fixed; inset: 0; display: block; }
+</style></head><body><a href="http://127.0.0.1:$port/page.html">to the web</a></body></html>
+HTML
+gui_ini "$GUI_TMP/h.ini" StartPage=index.html ShowToolBar=0
+gui_pack "$site" "$GUI_TMP/h.kvb" "$GUI_TMP/h.ini"
+gui_start viewer "$VIEWER" "$GUI_TMP/h.kvb"
+viewer=$GUI_PID
+gui_wait_window '^book$' "$viewer"
+win=$GUI_WID
+
+# Clicks the page until the window's title is TEXT (the first click may come too early).
+click_until_title() {
+    local text=$1 attempt
+    for attempt in 1 2 3; do
+        xdotool mousemove --window "$win" 300 200 click 1
+        local deadline=$((SECONDS + 5))
+        while ((SECONDS < deadline)); do
+            [[ "$(gui_title "$win")" == "$text" ]] && return 0
+            sleep 0.1
+        done
+    done
+    gui_fail "title is \"$(gui_title "$win")\", expected \"$text\""
+}
+click_until_title "served from loopback"
+gui_log "the page of the local server loaded inside the viewer"
+xdotool mousemove --window "$win" 300 200 click 1
+atspi7_wait_status "$viewer" 404
+gui_log "the missing page put 404 in the status bar"
