@@ -292,6 +292,18 @@ struct UserScriptUnref {
     void operator()(WebKitUserScript* s) const noexcept { webkit_user_script_unref(s); }
 };
 
+// Adds a page script that talks back through the script message handler of that name, whose
+// messages go to callback with data.
+void AddPageScript(WebKitUserContentManager* content, const char* handler, const char* source,
+                   WebKitUserContentInjectedFrames frames, GCallback callback, gpointer data) {
+    webkit_user_content_manager_register_script_message_handler(content, handler);
+    std::unique_ptr<WebKitUserScript, UserScriptUnref> script(webkit_user_script_new(
+        source, frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+    webkit_user_content_manager_add_script(content, script.get());
+    const std::string signal = std::string("script-message-received::") + handler;
+    g_signal_connect(content, signal.c_str(), callback, data);
+}
+
 // The failure code a browser error stands for, as the original platform reported it.
 HRESULT StatusCodeOf(const GError* error) {
     if (error->domain == TWebKitContext::NameSpaceErrorQuark()) {
@@ -590,30 +602,13 @@ private:
 TWebKitBrowser::TWebKitBrowser()
     : content_(webkit_user_content_manager_new()),
       container_(AdoptGObject(gtk_box_new(GTK_ORIENTATION_VERTICAL, 0))) {
-    webkit_user_content_manager_register_script_message_handler(content_.get(),
-                                                                kWindowClosingHandler);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> closeScript(
-        webkit_user_script_new(kWindowCloseScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content_.get(), closeScript.get());
-    g_signal_connect(content_.get(), "script-message-received::kivaWindowClosing",
-                     G_CALLBACK(OnWindowCloseMessage), this);
-    webkit_user_content_manager_register_script_message_handler(content_.get(),
-                                                                kScriptErrorHandler);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> errorScript(
-        webkit_user_script_new(kScriptErrorScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content_.get(), errorScript.get());
-    g_signal_connect(content_.get(), "script-message-received::kivaScriptError",
-                     G_CALLBACK(OnScriptErrorMessage), this);
-    webkit_user_content_manager_register_script_message_handler(content_.get(),
-                                                                kFrameCompleteHandler);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> frameScript(
-        webkit_user_script_new(kFrameCompleteScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content_.get(), frameScript.get());
-    g_signal_connect(
-        content_.get(), "script-message-received::kivaFrameComplete",
+    AddPageScript(content_.get(), kWindowClosingHandler, kWindowCloseScript,
+                  WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, G_CALLBACK(OnWindowCloseMessage), this);
+    AddPageScript(content_.get(), kScriptErrorHandler, kScriptErrorScript,
+                  WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, G_CALLBACK(OnScriptErrorMessage), this);
+    AddPageScript(
+        content_.get(), kFrameCompleteHandler, kFrameCompleteScript,
+        WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
             try {
                 JSCValue* value = webkit_javascript_result_get_js_value(result);
@@ -625,14 +620,9 @@ TWebKitBrowser::TWebKitBrowser()
             }
         }),
         this);
-    webkit_user_content_manager_register_script_message_handler(content_.get(),
-                                                                kContextTargetHandler);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> contextScript(
-        webkit_user_script_new(kContextTargetScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content_.get(), contextScript.get());
-    g_signal_connect(
-        content_.get(), "script-message-received::kivaContextTarget",
+    AddPageScript(
+        content_.get(), kContextTargetHandler, kContextTargetScript,
+        WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
         G_CALLBACK(+[](WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer self) {
             auto* browser = static_cast<TWebKitBrowser*>(self);
             JSCValue* value = webkit_javascript_result_get_js_value(result);

@@ -6,24 +6,7 @@
 ATSPI7="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/atspi7.py"
 
 atspi7_start() {
-    [[ -x /usr/libexec/at-spi-bus-launcher ]] || {
-        echo "SKIP: at-spi-bus-launcher is not installed (apt-get install at-spi2-core)"
-        exit 77
-    }
-    /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || {
-        echo "SKIP: pyatspi is not installed (apt-get install python3-pyatspi)"
-        exit 77
-    }
-    gui_start atspi /usr/libexec/at-spi-bus-launcher --launch-immediately
-    unset NO_AT_BRIDGE
-    export GTK_A11Y=atspi
-    local i
-    for i in $(seq 1 50); do
-        dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
-            org.a11y.Bus.GetAddress >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    gui_fail "the accessibility bus did not start"
+    gui_accessibility
 }
 
 # atspi7 COMMAND PID [ARGS...]: see atspi7.py.

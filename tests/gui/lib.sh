@@ -324,3 +324,26 @@ gui_ini() {
         echo "$kv" >>"$out"
     done
 }
+
+# Starts the accessibility bus on the test's own session bus, so that a viewer started after it
+# can be read through AT-SPI; the test skips (77) when the tools are missing.
+gui_accessibility() {
+    [[ -x /usr/libexec/at-spi-bus-launcher ]] || {
+        echo "SKIP: at-spi-bus-launcher is not installed (apt-get install at-spi2-core)"
+        exit 77
+    }
+    /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || {
+        echo "SKIP: pyatspi is not installed (apt-get install python3-pyatspi)"
+        exit 77
+    }
+    gui_start atspi-bus /usr/libexec/at-spi-bus-launcher --launch-immediately
+    unset NO_AT_BRIDGE
+    export GTK_A11Y=atspi
+    local i
+    for i in $(seq 1 50); do
+        dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
+            org.a11y.Bus.GetAddress >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    gui_fail "the accessibility bus did not start"
+}
