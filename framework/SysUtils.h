@@ -112,11 +112,11 @@ private:
 // how many were read (fewer only at the end of the file or on an error).
 std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset);
 
-// Archives made on the design's original platform carry their texts (entry names, option
+// Archives made on Windows carry their texts (entry names, option
 // texts) in the single-byte Windows-1252 code page; this system's texts are UTF-8.
 bool IsValidUtf8(std::string_view s);
 // Every byte read as Windows-1252. The five bytes that code page leaves undefined become the
-// control characters of the same value, as the original platform converted them.
+// control characters of the same value, as Windows converts them.
 std::string Cp1252ToUtf8(std::string_view s);
 // The Windows-1252 form of a UTF-8 text; nothing when the text is not valid UTF-8 or holds a
 // character that code page does not have.

@@ -31,7 +31,7 @@ inline constexpr IID IID_IStream = IStream::kIID;
 using HGLOBAL = void*;
 
 // A stream over a growable memory block. With deleteOnRelease the block is freed with the
-// stream. Without it the block would outlive the stream on the original platform, for a caller
+// stream. Without it the block would outlive the stream on Windows, for a caller
 // that fetches it from the stream; nothing here can fetch it, so it is freed all the same.
 HRESULT CreateStreamOnHGlobal(HGLOBAL global, BOOL deleteOnRelease, IStream** stream);
 

@@ -236,7 +236,7 @@ void CreateRegKey(const std::string& key, const std::string& valueName, const st
     TRegData data = Load(fileName);
     const std::string full = FullKey(root, key);
     // Parents exist as keys of their own, as they would after creating the key on the
-    // original platform.
+    // Windows.
     for (std::size_t pos = full.find('\\'); pos != std::string::npos;
          pos = full.find('\\', pos + 1)) {
         const std::string parent = full.substr(0, pos);

@@ -27,7 +27,7 @@ public:
 // The registry is a text file of the user's: $XDG_CONFIG_HOME/kivabook-viewer/registry.ini,
 // with ~/.config when XDG_CONFIG_HOME is unset, empty or not absolute. Every change rewrites
 // the file as a whole through a temporary file and a rename, so readers never see half a file.
-// Keys compare without regard to ASCII case, as on the original platform; the empty value
+// Keys compare without regard to ASCII case, as on Windows; the empty value
 // name is the key's default value.
 std::string RegistryFileName();
 

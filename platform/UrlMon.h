@@ -56,7 +56,7 @@ inline constexpr PARSEACTION PARSE_SECURITY_DOMAIN = 17;
 
 using QUERYOPTION = DWORD;
 
-// The size the bind-information record has on the original platform; callers put it in
+// The size the bind-information record has on Windows; callers put it in
 // cbSize, and GetBindInfo fills no more of the record than the caller's size announces.
 inline constexpr ULONG kBindInfoSize = 84;
 

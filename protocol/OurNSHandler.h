@@ -99,7 +99,7 @@ struct TUrlEntry {
 // Finds the entry a content URL names. The whole decoded text comes first, so an entry whose
 // name really holds "#" still wins; then the text without the URL's fragment, which never
 // names a resource. A name not found as UTF-8 is tried again in Windows-1252, in which
-// archives made on the original platform store their names.
+// archives made on Windows store their names.
 TUrlEntry FindUrlEntry(const TZLBArc2& archive, std::string_view url);
 
 // The content type of entries that the browser cannot recognise from their bytes (media, and

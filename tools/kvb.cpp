@@ -236,14 +236,14 @@ std::string EntryNameArg(std::string name) {
     return name;
 }
 
-// The name an entry is shown and extracted under: archives made on the original platform hold
+// The name an entry is shown and extracted under: archives made on Windows hold
 // Windows-1252 names, this system's are UTF-8.
 std::string ShownName(const TArchiveEntry& e) {
     return Printable(ArchiveText(e.FullName()));
 }
 
 // The entry's name as the archive stores it: as given, or its Windows-1252 form when only an
-// archive made on the original platform has it.
+// archive made on Windows has it.
 std::string StoredEntryName(const TZLBArc2& arc, const std::string& name) {
     if (arc.IndexOfFile(name) < 0) {
         const std::optional<std::string> cp1252 = Utf8ToCp1252(name);

@@ -21,7 +21,7 @@ std::string ShortTextBytes(const TRecord& r, std::size_t offset) {
     return std::string(reinterpret_cast<const char*>(r.data() + offset + 1), length);
 }
 
-// Archives made on the original platform hold their texts in Windows-1252.
+// Archives made on Windows hold their texts in Windows-1252.
 std::string ShortText(const TRecord& r, std::size_t offset) {
     return ArchiveText(ShortTextBytes(r, offset));
 }

@@ -33,7 +33,7 @@ inline constexpr std::size_t UserAgentText = 1584;
 
 // The options the viewer takes from the record. All zero means: no start page, a borderless
 // window 200 by 0 pixels, no bars, every optional command off, no password. Texts are UTF-8:
-// those that are not valid UTF-8 come from archives made on the original platform and are read
+// those that are not valid UTF-8 come from archives made on Windows and are read
 // as Windows-1252.
 struct TProjectOptions {
     std::string StartPage;

@@ -88,7 +88,7 @@ namespace {
 constexpr const char* kWindowClosingHandler = "kivaWindowClosing";
 
 // A page's window.close() reaches the host as a message, so the host decides about closing
-// whatever the page's history, as the original control let its host decide.
+// whatever the page's history, as the Windows browser control lets its host decide.
 constexpr const char* kWindowCloseScript =
     "(function(){var m=window.webkit&&window.webkit.messageHandlers;"
     "var h=m&&m.kivaWindowClosing;if(!h)return;var n=window.close;"
@@ -304,7 +304,7 @@ void AddPageScript(WebKitUserContentManager* content, const char* handler, const
     g_signal_connect(content, signal.c_str(), callback, data);
 }
 
-// The failure code a browser error stands for, as the original platform reported it.
+// The failure code a browser error stands for, as the Windows browser control reports it.
 HRESULT StatusCodeOf(const GError* error) {
     if (error->domain == TWebKitContext::NameSpaceErrorQuark()) {
         return error->code;
@@ -1002,7 +1002,7 @@ void TWebKitBrowser::OnTitle(GObject* object, GParamSpec*, gpointer self) noexce
         WebKitWebView* view = WEBKIT_WEB_VIEW(object);
         const char* title = webkit_web_view_get_title(view);
         TWebBrowserEventParams params;
-        // A document without a title is named by its address, as the original control did.
+        // A document without a title is named by its address, as the Windows browser control does.
         params.Text = Wide(title && *title ? title : webkit_web_view_get_uri(view));
         browser->Fire(DISPID_TITLECHANGE, params);
     } catch (...) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Archives made on the original platform store entry names in Windows-1252. A page whose name
+# Archives made on Windows store entry names in Windows-1252. A page whose name
 # holds such a letter opens from an ordinary (UTF-8) link. The archive is packed with an ASCII
 # stand-in for the letter and a raw directory, then that byte is changed in the directory.
 set -euo pipefail

@@ -112,7 +112,7 @@ protected:
             .Add({"docs\\", "..", "dots", false})
             .Add({"", std::string("x\x01y.txt"), "control", false})
             .Add({"", "broken.html", std::string(5000, 'b'), true, 20})
-            // Archives made on the original platform store names in Windows-1252.
+            // Archives made on Windows store names in Windows-1252.
             .Add({"", "caf\xE9.html", "cp1252 page", false})
             .Add({"media\\", "tone.webm", "not really webm", false});
         return a;

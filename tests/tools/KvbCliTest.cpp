@@ -274,7 +274,7 @@ TEST(KvbCli, ExtractByNameAndAllEntriesRoundTrip) {
     EXPECT_EQ(AllFilesBelow(tmp / "one"), (std::vector<std::string>{"docs", "docs/bytes.bin"}));
 }
 
-// Archives made on the original platform store names and option texts in Windows-1252; kvb
+// Archives made on Windows store names and option texts in Windows-1252; kvb
 // shows and writes them in UTF-8 and finds them by their UTF-8 names.
 TEST(KvbCli, Windows1252NamesAreShownExtractedAndFoundInUtf8) {
     TempDir tmp;

@@ -118,7 +118,7 @@ TEST(ProjectOptionsTest, ShortTextsIgnoreTheBytesAfterTheirLength) {
     EXPECT_EQ(TRecord().Text(1584, full).Decode().UserAgentText, full);
 }
 
-// Archives made on the original platform hold Windows-1252 texts; this system's are UTF-8.
+// Archives made on Windows hold Windows-1252 texts; this system's are UTF-8.
 TEST(ProjectOptionsTest, TextsThatAreNotUtf8AreReadAsWindows1252) {
     const struct {
         std::string stored;

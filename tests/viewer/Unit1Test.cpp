@@ -364,7 +364,7 @@ TEST_F(Form1Test, TheUserAgentTextBecomesTheSessionsOnlyWhenSet) {
     Start({Site("ua.kvb", r)});
     EXPECT_EQ(SessionUserAgent(), "KivabookTest/1.0");
 
-    // An archive made on the original platform: the session gets the Windows-1252 reading.
+    // An archive made on Windows: the session gets the Windows-1252 reading.
     Finish();
     r.Text(projopt::UserAgentText, "Kivabook\xAE Caf\xE9/1.0");
     Start({Site("ua1252.kvb", r)});
