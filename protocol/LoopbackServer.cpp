@@ -175,13 +175,13 @@ TRangeAnswer ParseByteRange(std::string_view header, std::int64_t size, TByteRan
     if (header.size() <= unit.size() || !SameTextAscii(header.substr(0, unit.size()), unit)) {
         return TRangeAnswer::raWhole;
     }
-    const std::string_view spec = TrimView(header.substr(unit.size()));
-    const std::size_t dash = spec.find('-');
-    if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) {
+    const std::string_view ranges = TrimView(header.substr(unit.size()));
+    const std::size_t dash = ranges.find('-');
+    if (dash == std::string_view::npos || ranges.find(',') != std::string_view::npos) {
         return TRangeAnswer::raWhole;
     }
-    const std::string_view first = TrimView(spec.substr(0, dash));
-    const std::string_view last = TrimView(spec.substr(dash + 1));
+    const std::string_view first = TrimView(ranges.substr(0, dash));
+    const std::string_view last = TrimView(ranges.substr(dash + 1));
     std::int64_t a = 0;
     std::int64_t b = 0;
     if (first.empty()) {
