@@ -269,7 +269,10 @@ std::string ReplaceAll(std::string text, std::string_view marker, const std::str
 std::string MirrorScript(const TNameSpaceMirror& mirror) {
     std::string bulk = "[";
     for (const std::string& path : mirror.BulkPaths) {
-        bulk += (bulk.size() > 1 ? "," : "") + JsString(path);
+        if (bulk.size() > 1) {
+            bulk += ',';
+        }
+        bulk += JsString(path);
     }
     bulk += "]";
     std::string script = kMirrorScript;
