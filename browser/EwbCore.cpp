@@ -86,18 +86,6 @@ namespace {
 constexpr DWORD kExplorerUnload = 37;
 constexpr DWORD kRefreshCommands[] = {2300, 6041, 6042};
 
-// An error that escapes a handler of a host question goes to the default error display; the
-// browser only ever gets an answer.
-void ReportHostError() noexcept {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        ShowDefaultError(e.what());
-    } catch (...) {
-        ShowDefaultError("Unknown error");
-    }
-}
-
 // One property of a script error's event object, as text.
 std::string ScriptErrorProperty(IScriptErrorEvent* event, const char* name) {
     TVariant value;
@@ -369,7 +357,7 @@ private:
         try {
             return question(*host_);
         } catch (...) {
-            ReportHostError();
+            ReportHandlerError();
             return unhosted;
         }
     }
@@ -556,7 +544,7 @@ HRESULT TCustomEmbeddedWB::Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD n
                     const std::string url = ScriptErrorProperty(event.Get(), "errorUrl");
                     OnScriptError(this, line, character, code, message, url, ScriptErrorAction);
                 } catch (...) {
-                    ReportHostError();
+                    ReportHandlerError();
                 }
             }
             return result;

@@ -43,21 +43,17 @@ void OleCheck(HRESULT hr) {
     }
 }
 
-// An error that escapes an event handler goes to the default error display, as it would from
-// any other handler; it never travels back into the control.
+} // namespace
+
 void ReportHandlerError() noexcept {
     try {
         throw;
-    } catch (const Exception& e) {
-        ShowDefaultError(e.Message());
     } catch (const std::exception& e) {
         ShowDefaultError(e.what());
     } catch (...) {
         ShowDefaultError("Unknown error");
     }
 }
-
-} // namespace
 
 // The client site and event sink the control talks to. The control may hold it longer than
 // the host lives, so the host detaches it when it goes and later calls find nobody.

@@ -17,6 +17,11 @@ struct TWebBrowserEventParams;
 struct TVariant;
 template <class T> class ComPtr;
 
+// Sends the error being handled to the default error display: an error that escapes a
+// handler of the control's events or questions never travels back into the control. Call it
+// only inside a catch block.
+void ReportHandlerError() noexcept;
+
 // The typed wrapper of the platform's browser control. It creates the control object from its
 // class id on first use, keeps the control's default interface for its own life, acts as the
 // control's client site and routes the control's events by dispatch id to the event

@@ -132,8 +132,4 @@ bool TMask::Matches(std::string_view text) const {
     return s == steps_.size();
 }
 
-bool MatchesMask(std::string_view text, std::string_view mask) {
-    return TMask(mask).Matches(text);
-}
-
 } // namespace kiva

@@ -33,7 +33,5 @@ private:
     std::vector<TStep> steps_;
 };
 
-// True when text matches mask; an invalid mask raises as TMask does.
-bool MatchesMask(std::string_view text, std::string_view mask);
 
 } // namespace kiva

@@ -32,7 +32,6 @@ struct POINT {
 inline constexpr UINT WM_KEYDOWN = 0x0100;
 inline constexpr UINT WM_KEYUP = 0x0101;
 inline constexpr UINT WM_SYSKEYDOWN = 0x0104;
-inline constexpr UINT WM_SYSKEYUP = 0x0105;
 // The host's own notifications of key messages aimed at the browser's windows.
 inline constexpr UINT CN_BASE = 0xBC00;
 inline constexpr UINT CN_KEYDOWN = CN_BASE + WM_KEYDOWN;
@@ -251,18 +250,13 @@ protected:
     ~IHostWindowProcedure() = default;
 };
 
-inline constexpr IID IID_IServiceProvider = IServiceProvider::kIID;
 inline constexpr IID IID_IProtectFocus = IProtectFocus::kIID;
 inline constexpr IID IID_IAuthenticate = IAuthenticate::kIID;
 inline constexpr IID IID_IDownloadManager = IDownloadManager::kIID;
 inline constexpr IID IID_INewWindowManager = INewWindowManager::kIID;
 inline constexpr IID IID_IHostBehaviorInit = IHostBehaviorInit::kIID;
 inline constexpr IID IID_IHTMLOMWindowServices = IHTMLOMWindowServices::kIID;
-inline constexpr IID IID_IDropTarget = IDropTarget::kIID;
 
-} // namespace kiva
-
-namespace kiva {
 
 // The event object of a script error: its properties read by name ("errorMessage",
 // "errorline", "errorCharacter", "errorCode", "errorUrl"). E_INVALIDARG for a name it lacks.

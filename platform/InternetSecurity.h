@@ -9,8 +9,7 @@ namespace kiva {
 
 using DWORD_PTR = std::uintptr_t;
 
-// Leaves a question to the platform's own answer.
-inline constexpr HRESULT INET_E_DEFAULT_ACTION = MakeHResult(0x800C0011u);
+inline constexpr HRESULT INET_E_DEFAULT_ACTION = INET_E_USE_DEFAULT_PROTOCOLHANDLER;
 
 // The URL-action questions the browser control puts to a security manager it obtained from
 // its host. INET_E_DEFAULT_ACTION leaves a question to the platform's own answer.

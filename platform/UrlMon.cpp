@@ -375,11 +375,11 @@ void TNameSpaceRequest::Begin(std::u16string_view url, DWORD bindFlags) {
         protocol_ = nullptr;
         return;
     }
-    sink_ = ComPtr<TSink>(new TSink(weak_from_this()));
+    ComPtr<TSink> sink(new TSink(weak_from_this()));
     ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags));
     const std::u16string text(url);
     status_ = S_OK;
-    hr = Guarded([&] { return protocol_->Start(text.c_str(), sink_.Get(), bindInfo.Get(), 0, 0); });
+    hr = Guarded([&] { return protocol_->Start(text.c_str(), sink.Get(), bindInfo.Get(), 0, 0); });
     started_ = true;
     if (hr == S_FALSE) {
         status_ = INET_E_RESOURCE_NOT_FOUND;

@@ -224,9 +224,8 @@ public:
     // RunNameSpaceRequest (INET_E_RESOURCE_NOT_FOUND, INET_E_UNKNOWN_PROTOCOL, the handler's
     // own failure).
     HRESULT Status() const { return status_; }
-    // The protocol has reported data (so Size and ContentType are known) or its result.
+    // The protocol has reported data, so Size and ContentType are known.
     bool HasData() const { return dataReported_; }
-    bool Finished() const { return resultReported_; }
     // The size the protocol announced, or -1 when it did not say.
     std::int64_t Size() const { return size_; }
     // The type the protocol reported, empty when it left it to the consumer.
@@ -245,7 +244,6 @@ private:
     void Notify();
 
     ComPtr<IInternetProtocol> protocol_;
-    ComPtr<TSink> sink_;
     TNotify onNotify_;
     HRESULT status_ = E_FAIL;
     bool started_ = false;

@@ -139,7 +139,6 @@ struct IOleCommandTarget : IUnknown {
 protected:
     ~IOleCommandTarget() = default;
 };
-inline constexpr IID IID_IOleCommandTarget = IOleCommandTarget::kIID;
 
 // The host-info record. The style-sheet and namespace texts are owned copies; empty means
 // none was given.

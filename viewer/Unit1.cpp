@@ -28,8 +28,10 @@ const char* MessageOf(const std::exception& e) {
     return e.what();
 }
 
-} // namespace
 
+// The name of an archive's private web storage: a digest of its directory, which holds every
+// entry's name, size, place and CRC. A copy of the book, moved or renamed, self-contained or
+// stand-alone, keeps its storage; two different books never share one.
 std::string ArchiveStorageKey(const TZLBArc2& archive) {
     TSha256 sha;
     sha.Add("kivabook storage 1\n");
@@ -41,6 +43,31 @@ std::string ArchiveStorageKey(const TZLBArc2& archive) {
     // 128 bits name a folder well enough and keep its path short.
     return sha.HexDigest().substr(0, 32);
 }
+
+// The local file a masked link names: the URL without the content root, "\" turned into "/",
+// escapes, query and fragment kept, below dir. Nothing when the name would leave dir: an
+// absolute name or a ".." segment.
+std::optional<std::string> ExternalFilePath(const std::string& url, const std::string& dir) {
+    std::string rest = url.substr(std::min(url.size(), kContentRoot.size()));
+    for (char& c : rest) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    if (rest.empty() || rest[0] == '/') {
+        return std::nullopt;
+    }
+    for (std::size_t start = 0; start <= rest.size();) {
+        const std::size_t end = std::min(rest.find('/', start), rest.size());
+        if (rest.compare(start, end - start, "..") == 0) {
+            return std::nullopt;
+        }
+        start = end + 1;
+    }
+    return dir + (dir.empty() || dir.back() != '/' ? "/" : "") + rest;
+}
+
+} // namespace
 
 TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TExtent> workArea) {
     int maxWidth = kMaxWindowExtent;
@@ -78,26 +105,6 @@ bool MatchesExternalMasks(const std::string& url, const std::string& masks) {
         start = sep + 1;
     }
     return false;
-}
-
-std::optional<std::string> ExternalFilePath(const std::string& url, const std::string& dir) {
-    std::string rest = url.substr(std::min(url.size(), kContentRoot.size()));
-    for (char& c : rest) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    if (rest.empty() || rest[0] == '/') {
-        return std::nullopt;
-    }
-    for (std::size_t start = 0; start <= rest.size();) {
-        const std::size_t end = std::min(rest.find('/', start), rest.size());
-        if (rest.compare(start, end - start, "..") == 0) {
-            return std::nullopt;
-        }
-        start = end + 1;
-    }
-    return dir + (dir.empty() || dir.back() != '/' ? "/" : "") + rest;
 }
 
 TFrameStyle FrameStyleOf(std::int32_t windowStyle) {
@@ -195,10 +202,7 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
 
 TForm1::~TForm1() {
     Destroying();
-    if (MediaServer) {
-        SetNameSpaceMirror(TNameSpaceMirror{});
-        MediaServer.reset();
-    }
+    StopMediaServer();
     SetHandlerArchive(nullptr);
     // The browser calls back into the form's handlers, so it goes while the form is whole.
     DestroyComponents();
@@ -277,14 +281,26 @@ bool TForm1::OpenProjectArchive() {
 }
 
 void TForm1::PrepareSession() {
-    // Both must be in place before the browser shows its first page.
-    SetSessionStorageKey(ArchiveStorageKey(*Arc));
+    // Both must be in place before the browser shows its first page. A book whose directory
+    // cannot be read again keeps nothing beyond this run.
+    try {
+        SetSessionStorageKey(ArchiveStorageKey(*Arc));
+    } catch (const std::exception&) {
+        SetSessionStorageKey(std::string());
+    }
     try {
         MediaServer = std::make_unique<TLoopbackServer>(*Arc);
         SetNameSpaceMirror(TNameSpaceMirror{std::string(kContentRoot), MediaServer->BaseUrl(),
                                             TLoopbackServer::BulkPaths(*Arc)});
     } catch (const std::exception&) {
         // Without the server, media and large entries still come through the scheme.
+        MediaServer.reset();
+    }
+}
+
+void TForm1::StopMediaServer() {
+    if (MediaServer) {
+        SetNameSpaceMirror(TNameSpaceMirror{});
         MediaServer.reset();
     }
 }
@@ -356,8 +372,7 @@ void TForm1::FormClose() {
 
 void TForm1::FormDestroy() {
     OptionsStream.reset();
-    SetNameSpaceMirror(TNameSpaceMirror{});
-    MediaServer.reset();
+    StopMediaServer();
     Arc->CloseArchive();
     UnregisterKivaNameSpace(ProtocolFactory, InternetSession);
 }
@@ -571,13 +586,14 @@ void TForm1::WebBrowser1BeforeNavigate2(TComponent*, IUnknown*, std::string& URL
                                         const std::string&, const std::string&, const std::string&,
                                         bool& Cancel) {
     // The bare root opens the root folder on the desktop instead of a page.
-    if (URL == "kiva://bundle/" || URL == "kiva://bundle//") {
+    if (URL == kContentRoot || URL == std::string(kContentRoot) + "/") {
         ShellExecuteA(nullptr, "open", "\\", nullptr, nullptr, SW_SHOWNORMAL);
         Cancel = true;
         return;
     }
-    if (AnsiLowerCaseAscii(URL).compare(0, kContentRoot.size(), kContentRoot) != 0) {
-        if (AnsiLowerCaseAscii(URL) == "about:close") {
+    const std::string lower = AnsiLowerCaseAscii(URL);
+    if (lower.compare(0, kContentRoot.size(), kContentRoot) != 0) {
+        if (lower == "about:close") {
             Cancel = true;
             view_.RequestClose();
         }

@@ -137,6 +137,7 @@ private:
     // Step 5 of the create handler: false when the application is to quit.
     bool OpenProjectArchive();
     void PrepareSession();
+    void StopMediaServer();
     void ReadProjectOptions();
     bool CheckViewPassword();
     void ApplyWindowOptions();
@@ -154,11 +155,6 @@ private:
     bool canGoForward_ = true;
 };
 
-// The name of an archive's private web storage: a digest of its directory, which holds every
-// entry's name, size, place and CRC. A copy of the book, moved or renamed, self-contained or
-// stand-alone, keeps its storage; two different books never share one.
-std::string ArchiveStorageKey(const TZLBArc2& archive);
-
 // The window's size for the project's WindowWidth and WindowHeight: at least the minimum
 // width, and no larger than the work area (or the largest extent a window can take when the
 // work area is unknown). A window far beyond the screen only costs memory: the web process
@@ -169,11 +165,6 @@ TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TEx
 // does not end with ";" gets one, unless it is at the option's 255 characters. An invalid
 // mask that is reached raises its error.
 bool MatchesExternalMasks(const std::string& url, const std::string& masks);
-
-// The local file a masked link names: the URL without the content root, "\" turned into "/",
-// escapes, query and fragment kept, below dir. Nothing when the name would leave dir: an
-// absolute name or a ".." segment.
-std::optional<std::string> ExternalFilePath(const std::string& url, const std::string& dir);
 
 // The frame the window takes for a project's WindowStyle value.
 TFrameStyle FrameStyleOf(std::int32_t windowStyle);

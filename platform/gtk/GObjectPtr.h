@@ -34,15 +34,6 @@ struct GErrorFree {
 };
 using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
-struct GBytesUnref {
-    void operator()(GBytes* bytes) const noexcept {
-        if (bytes) {
-            g_bytes_unref(bytes);
-        }
-    }
-};
-using GBytesPtr = std::unique_ptr<GBytes, GBytesUnref>;
-
 struct GFree {
     void operator()(gpointer p) const noexcept { g_free(p); }
 };

@@ -288,25 +288,6 @@ constexpr const char* kNoScrollBarsStyle =
 constexpr const char* kNoTextSelectStyle =
     "*{-webkit-user-select:none !important;user-select:none !important}";
 
-struct UserStyleSheetUnref {
-    void operator()(WebKitUserStyleSheet* s) const noexcept { webkit_user_style_sheet_unref(s); }
-};
-struct UserScriptUnref {
-    void operator()(WebKitUserScript* s) const noexcept { webkit_user_script_unref(s); }
-};
-
-// Adds a page script that talks back through the script message handler of that name, whose
-// messages go to callback with data.
-void AddPageScript(WebKitUserContentManager* content, const char* handler, const char* source,
-                   WebKitUserContentInjectedFrames frames, GCallback callback, gpointer data) {
-    webkit_user_content_manager_register_script_message_handler(content, handler);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> script(webkit_user_script_new(
-        source, frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content, script.get());
-    const std::string signal = std::string("script-message-received::") + handler;
-    g_signal_connect(content, signal.c_str(), callback, data);
-}
-
 // The failure code a browser error stands for, as the Windows browser control reports it.
 HRESULT StatusCodeOf(const GError* error) {
     if (error->domain == TWebKitContext::NameSpaceErrorQuark()) {
@@ -518,10 +499,11 @@ private:
     // False when the host's security manager answers the action with a policy other than
     // allow; questions it leaves to the platform are allowed.
     bool UrlActionAllowed(const std::string& url, DWORD action) const;
+    DWORD AmbientDownloadControl();
     void ApplyAmbientOptions();
     // Scripts on or off for the view by the security manager's answer for the address; true
     // when that changed the view's settings.
-    bool ApplyScriptPolicy(const std::string& url);
+    void ApplyScriptPolicy(const std::string& url);
     void ApplyCrossDomainPolicy(const std::string& url);
     gboolean DecideNavigation(WebKitWebView* view, WebKitNavigationPolicyDecision* decision,
                               TPopupWindow* popup);
@@ -1073,21 +1055,26 @@ bool TWebKitBrowser::UrlActionAllowed(const std::string& url, DWORD action) cons
     return hr != S_OK || policy == URLPOLICY_ALLOW;
 }
 
-// The ambient download control decides whether images and media load and scripts run; the
-// ambient user agent, when the host gives one, replaces the session's.
-void TWebKitBrowser::ApplyAmbientOptions() {
-    if (!view_) {
-        return;
-    }
-    WebKitSettings* settings = webkit_web_view_get_settings(view_.get());
-    DWORD flags = 0x70;
+// The host's ambient download control; the host's default when it gives none.
+DWORD TWebKitBrowser::AmbientDownloadControl() {
+    constexpr DWORD kDefaultDownloadControl = 0x70;
     if (ComPtr<IAmbientDispatch> ambient = SiteAs<IAmbientDispatch>()) {
         TVariant value;
         if (ambient->Invoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &value, nullptr) ==
                 S_OK &&
             value.Kind == TVariant::TKind::vkInt32) {
-            flags = static_cast<DWORD>(value.Int);
+            return static_cast<DWORD>(value.Int);
         }
+    }
+    return kDefaultDownloadControl;
+}
+
+// The ambient download control decides whether images and media load; the ambient user
+// agent, when the host gives one, replaces the session's. Runs once the view exists.
+void TWebKitBrowser::ApplyAmbientOptions() {
+    WebKitSettings* settings = webkit_web_view_get_settings(view_.get());
+    const DWORD flags = AmbientDownloadControl();
+    if (ComPtr<IAmbientDispatch> ambient = SiteAs<IAmbientDispatch>()) {
         TVariant agent;
         if (ambient->Invoke(DISPID_AMBIENT_USERAGENT, DISPATCH_PROPERTYGET, &agent, nullptr) ==
                 S_OK &&
@@ -1109,28 +1096,12 @@ void TWebKitBrowser::ApplyAmbientOptions() {
 }
 
 // Scripts run in a document when the host's security manager allows them for its address.
-bool TWebKitBrowser::ApplyScriptPolicy(const std::string& url) {
-    if (!view_) {
-        return false;
-    }
-    DWORD flags = 0x70;
-    if (ComPtr<IAmbientDispatch> ambient = SiteAs<IAmbientDispatch>()) {
-        TVariant value;
-        if (ambient->Invoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &value, nullptr) ==
-                S_OK &&
-            value.Kind == TVariant::TKind::vkInt32) {
-            flags = static_cast<DWORD>(value.Int);
-        }
-    }
+// Runs once the view exists.
+void TWebKitBrowser::ApplyScriptPolicy(const std::string& url) {
     constexpr DWORD kDontExecuteScripts = 0x80;
-    const bool scripts =
-        !(flags & kDontExecuteScripts) && UrlActionAllowed(url, URLACTION_SCRIPT_RUN);
-    WebKitSettings* settings = webkit_web_view_get_settings(view_.get());
-    if (webkit_settings_get_enable_javascript(settings) == (scripts ? TRUE : FALSE)) {
-        return false;
-    }
-    webkit_settings_set_enable_javascript(settings, scripts);
-    return true;
+    const bool scripts = !(AmbientDownloadControl() & kDontExecuteScripts) &&
+                         UrlActionAllowed(url, URLACTION_SCRIPT_RUN);
+    webkit_settings_set_enable_javascript(webkit_web_view_get_settings(view_.get()), scripts);
 }
 
 // The book's pages may read data of other origins when the security manager allows

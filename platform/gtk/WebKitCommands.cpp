@@ -2,6 +2,7 @@
 #include "WebKitCommands.h"
 
 #include "Dialogs.h"
+#include "WebKitContext.h"
 #include "WebKitDocument.h"
 
 #include <cmath>
@@ -14,8 +15,7 @@ namespace kiva {
 namespace {
 
 constexpr const char* kCommandsKey = "kiva-webkit-commands";
-constexpr const char* kEditStartHandler = "kivaEditStart";
-constexpr const char* kEditEndHandler = "kivaEditEnd";
+constexpr const char* kEditingHandler = "kivaEditing";
 // Counting stops here; a page with more matches says so instead of a number.
 constexpr guint kMaxMatchCount = 1000;
 
@@ -24,8 +24,8 @@ constexpr guint kMaxMatchCount = 1000;
 constexpr const char* kEditingScript = R"JS((function () {
   'use strict';
   var m = window.webkit && window.webkit.messageHandlers;
-  if (!m || !m.kivaEditStart || !m.kivaEditEnd) return;
-  var start = m.kivaEditStart, end = m.kivaEditEnd;
+  var h = m && m.kivaEditing;
+  if (!h) return;
   var plain = /^(button|checkbox|color|file|hidden|image|radio|range|reset|submit)$/i;
   function editing(e) {
     if (!e || e.nodeType !== 1) return false;
@@ -34,16 +34,12 @@ constexpr const char* kEditingScript = R"JS((function () {
     return e.localName === 'textarea' || (e.localName === 'input' && !plain.test(e.type));
   }
   document.addEventListener('focusin', function (ev) {
-    (editing(ev.target) ? start : end).postMessage('');
+    h.postMessage(editing(ev.target));
   }, true);
   document.addEventListener('focusout', function (ev) {
-    if (editing(ev.target)) end.postMessage('');
+    if (editing(ev.target)) h.postMessage(false);
   }, true);
 })();)JS";
-
-struct UserScriptUnref {
-    void operator()(WebKitUserScript* s) const noexcept { webkit_user_script_unref(s); }
-};
 
 std::string MatchText(guint count) {
     if (count == G_MAXUINT || count > kMaxMatchCount) {
@@ -69,8 +65,7 @@ TWebKitCommands::~TWebKitCommands() {
     }
     if (content_) {
         g_signal_handlers_disconnect_by_data(content_, this);
-        webkit_user_content_manager_unregister_script_message_handler(content_, kEditStartHandler);
-        webkit_user_content_manager_unregister_script_message_handler(content_, kEditEndHandler);
+        webkit_user_content_manager_unregister_script_message_handler(content_, kEditingHandler);
     }
     // The box's widgets may outlive this object inside the window.
     gtk_container_foreach(
@@ -91,8 +86,6 @@ TWebKitCommands* TWebKitCommands::Of(void* nativeWidget) {
 void TWebKitCommands::Attach(WebKitWebView* view) {
     view_ = view;
     content_ = webkit_web_view_get_user_content_manager(view);
-    // Text-size levels scale the text and leave pictures as they are.
-    webkit_settings_set_zoom_text_only(webkit_web_view_get_settings(view), TRUE);
     ApplyZoom();
 
     g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), this);
@@ -102,16 +95,8 @@ void TWebKitCommands::Attach(WebKitWebView* view) {
     g_signal_connect(finder, "found-text", G_CALLBACK(OnFoundText), this);
     g_signal_connect(finder, "failed-to-find-text", G_CALLBACK(OnFailedToFind), this);
 
-    webkit_user_content_manager_register_script_message_handler(content_, kEditStartHandler);
-    webkit_user_content_manager_register_script_message_handler(content_, kEditEndHandler);
-    g_signal_connect(content_, "script-message-received::kivaEditStart", G_CALLBACK(OnEditing),
-                     this);
-    g_signal_connect(content_, "script-message-received::kivaEditEnd", G_CALLBACK(OnNotEditing),
-                     this);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> script(
-        webkit_user_script_new(kEditingScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content_, script.get());
+    AddPageScript(content_, kEditingHandler, kEditingScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                  G_CALLBACK(OnEditing), this);
 }
 
 IUnknown* TWebKitCommands::Document() {
@@ -424,12 +409,10 @@ void TWebKitCommands::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpoin
     }
 }
 
-void TWebKitCommands::OnEditing(WebKitUserContentManager*, gpointer, gpointer self) noexcept {
-    static_cast<TWebKitCommands*>(self)->editing_ = true;
-}
-
-void TWebKitCommands::OnNotEditing(WebKitUserContentManager*, gpointer, gpointer self) noexcept {
-    static_cast<TWebKitCommands*>(self)->editing_ = false;
+void TWebKitCommands::OnEditing(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                gpointer self) noexcept {
+    static_cast<TWebKitCommands*>(self)->editing_ =
+        jsc_value_to_boolean(webkit_javascript_result_get_js_value(result));
 }
 
 TBrowserFocus TWebKitCommands::Focus() const {

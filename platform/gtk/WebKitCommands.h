@@ -80,8 +80,8 @@ private:
     static gboolean OnScroll(GtkWidget*, GdkEventScroll* event, gpointer self) noexcept;
     static void OnFoundText(WebKitFindController*, guint count, gpointer self) noexcept;
     static void OnFailedToFind(WebKitFindController*, gpointer self) noexcept;
-    static void OnEditing(WebKitUserContentManager*, gpointer, gpointer self) noexcept;
-    static void OnNotEditing(WebKitUserContentManager*, gpointer, gpointer self) noexcept;
+    static void OnEditing(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                          gpointer self) noexcept;
 
     GtkWidget* container_;
     WebKitWebView* view_ = nullptr;

@@ -268,6 +268,16 @@ void SetNameSpaceFailureListener(WebKitWebView* view, TNameSpaceFailureListener 
                            [](gpointer p) { delete static_cast<TFailureListener*>(p); });
 }
 
+void AddPageScript(WebKitUserContentManager* content, const char* handler, const char* source,
+                   WebKitUserContentInjectedFrames frames, GCallback callback, gpointer data) {
+    webkit_user_content_manager_register_script_message_handler(content, handler);
+    std::unique_ptr<WebKitUserScript, UserScriptUnref> script(webkit_user_script_new(
+        source, frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
+    webkit_user_content_manager_add_script(content, script.get());
+    const std::string signal = std::string("script-message-received::") + handler;
+    g_signal_connect(content, signal.c_str(), callback, data);
+}
+
 std::string NameSpaceErrorText(HRESULT result) {
     switch (result) {
     case INET_E_RESOURCE_NOT_FOUND:
@@ -354,13 +364,16 @@ TWebKitContext::TWebKitContext() : context_(NewContext()), settings_(webkit_sett
     // A secure, CORS-enabled scheme: its pages fetch their own resources by script as well.
     webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
     webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
+    // Text-size levels scale the text and leave pictures as they are.
+    webkit_settings_set_zoom_text_only(settings_.get(), TRUE);
     ApplyUserAgent(SessionUserAgent());
     SetSessionUserAgentListener([this](const std::string& agent) { ApplyUserAgent(agent); });
 }
 
 TWebKitContext::~TWebKitContext() {
     SetSessionUserAgentListener(nullptr);
-    SetRequestDispatcher(nullptr);
+    // The dispatcher stays: requests that outlive the context still announce their progress,
+    // and those announcements must reach the main loop, not run on an inflating thread.
 }
 
 void TWebKitContext::ApplyUserAgent(const std::string& userAgent) {

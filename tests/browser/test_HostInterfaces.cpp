@@ -10,29 +10,14 @@
 #include "Dialogs.h"
 #include "FakeWebBrowser.h"
 #include "InternetSecurity.h"
+#include "RecordingDialogs.h"
 
 namespace kiva {
 namespace {
 
 using test::TFakeBrowserClass;
+using test::TRecordingDialogs;
 using PM = TIEPopupMenu;
-
-// Records the message boxes: what the default error display shows.
-class TRecordingBoxes final : public IDialogs {
-public:
-    TModalResult MessageBox(const std::string& text, const std::string&, TMsgDlgType,
-                            TMsgDlgButtons, bool) override {
-        Texts.push_back(text);
-        return TModalResult::mrOk;
-    }
-    std::optional<std::string> InputQuery(const std::string&, const std::string&, int) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> OpenFile(const std::vector<TFileFilter>&) override {
-        return std::nullopt;
-    }
-    std::vector<std::string> Texts;
-};
 
 // A host whose control was created, with the site's interfaces at hand.
 class HostTest : public ::testing::Test {
@@ -224,8 +209,8 @@ TEST_F(HostTest, ScriptErrorsAreAnsweredByTheActionAndTheHandlerReadsTheDetails)
 }
 
 TEST_F(HostTest, AScriptErrorDetailTheEventLacksIsReportedAndTheAnswerStands) {
-    TRecordingBoxes boxes;
-    TDialogsScope scope(boxes);
+    TRecordingDialogs dialogs;
+    TDialogsScope scope(dialogs);
     wb.OnScriptError = [](TComponent*, const std::string&, const std::string&, const std::string&,
                           const std::string&, const std::string&,
                           TScriptErrorAction&) { FAIL() << "raised without its details"; };
@@ -233,7 +218,8 @@ TEST_F(HostTest, AScriptErrorDetailTheEventLacksIsReportedAndTheAnswerStands) {
     TVariant in = ErrorArgument(u"errorCode");
     EXPECT_EQ(SiteAs<IOleCommandTarget>()->Exec(&CGID_DocHostCommandHandler, 40, 0, &in, nullptr),
               S_FALSE);
-    EXPECT_EQ(boxes.Texts, std::vector<std::string>{"'errorCode' is not supported."});
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Text, "'errorCode' is not supported.");
 }
 
 TEST_F(HostTest, CommandsOutsideTheHostsGroupsReachOnlyTheCommandHandler) {

@@ -7,11 +7,13 @@
 
 #include "Dialogs.h"
 #include "FakeWebBrowser.h"
+#include "RecordingDialogs.h"
 
 namespace kiva {
 namespace {
 
 using test::TFakeBrowserClass;
+using test::TRecordingDialogs;
 
 std::string MessageOf(const std::function<void()>& f) {
     try {
@@ -21,23 +23,6 @@ std::string MessageOf(const std::function<void()>& f) {
     }
     return "(no error)";
 }
-
-// Records the boxes shown instead of showing them.
-class TRecordingDialogs final : public IDialogs {
-public:
-    TModalResult MessageBox(const std::string& text, const std::string& caption, TMsgDlgType,
-                            TMsgDlgButtons, bool) override {
-        Boxes.push_back(caption + ": " + text);
-        return TModalResult::mrOk;
-    }
-    std::optional<std::string> InputQuery(const std::string&, const std::string&, int) override {
-        return std::nullopt;
-    }
-    std::optional<std::string> OpenFile(const std::vector<TFileFilter>&) override {
-        return std::nullopt;
-    }
-    std::vector<std::string> Boxes;
-};
 
 TEST(EWBCreation, WithoutTheBrowserClassEveryCommandButBackAndForwardRaises) {
     TEWB wb(nullptr);
@@ -285,8 +270,9 @@ TEST_F(EWBEvents, AnErrorEscapingAHandlerGoesToTheDefaultErrorDisplayNotTheContr
     EXPECT_EQ(Control().LastInvokeResult, S_OK);
     // What the handler had set before it failed stays set, as with a by-reference argument.
     EXPECT_TRUE(out.Cancel);
-    EXPECT_EQ(dialogs.Boxes,
-              (std::vector<std::string>{"Kivabook Viewer: '[a' is an invalid mask."}));
+    ASSERT_EQ(dialogs.Boxes.size(), 1u);
+    EXPECT_EQ(dialogs.Boxes[0].Caption, "Kivabook Viewer");
+    EXPECT_EQ(dialogs.Boxes[0].Text, "'[a' is an invalid mask.");
 }
 
 TEST(EWBOwnership, TheOwnerDestroysTheHostAndTheControlIsLetGo) {
@@ -299,12 +285,6 @@ TEST(EWBOwnership, TheOwnerDestroysTheHostAndTheControlIsLetGo) {
     EXPECT_FALSE(cls.Last->Sink);
     EXPECT_FALSE(cls.Last->Site);
 }
-
-} // namespace
-} // namespace kiva
-
-namespace kiva {
-namespace {
 
 // Every event of the table, bound to record its name and the argument it carries.
 TEST_F(EWBEvents, EachDispatchIdOfTheTableRaisesItsOwnEventWithItsArguments) {

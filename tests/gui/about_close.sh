@@ -24,25 +24,17 @@ HTML
 
 gui_ini "$GUI_TMP/link.ini" StartPage=index.html ShowToolBar=0
 gui_pack "$site" "$GUI_TMP/link.kvb" "$GUI_TMP/link.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/link.kvb"
-viewer=$GUI_PID
-gui_wait_window '^closing link$' "$viewer"
-win=$GUI_WID
-# The first click may come before the page takes input.
-for _ in 1 2 3 4 5; do
-    gui_alive "$viewer" || break
-    xdotool mousemove --window "$win" 300 200 click 1 2>/dev/null || true
-    sleep 1
-done
-gui_wait_exit "$viewer" 20
+gui_start_viewer "$VIEWER" '^closing link$' "$GUI_TMP/link.kvb"
+viewer_ended() { ! gui_alive "$VIEWER_PID"; }
+# Clicks until the viewer goes; whether it ends, and how, is checked after.
+gui_click_until 300 200 1 2 viewer_ended || true
+gui_wait_exit "$VIEWER_PID" 20
 [[ "$GUI_STATUS" == 0 ]] || gui_fail "viewer exited with status $GUI_STATUS after about:close"
 gui_log "a link to about:close ended the viewer with status 0"
 
 gui_ini "$GUI_TMP/frame.ini" StartPage=framed.html
 gui_pack "$site" "$GUI_TMP/frame.kvb" "$GUI_TMP/frame.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/frame.kvb"
-viewer=$GUI_PID
-gui_wait_window '^closing frame$' "$viewer"
-gui_wait_exit "$viewer" 20
+gui_start_viewer "$VIEWER" '^closing frame$' "$GUI_TMP/frame.kvb"
+gui_wait_exit "$VIEWER_PID" 20
 [[ "$GUI_STATUS" == 0 ]] || gui_fail "viewer exited with status $GUI_STATUS after a frame's about:close"
 gui_log "a frame navigating to ABOUT:CLOSE ended the viewer with status 0"

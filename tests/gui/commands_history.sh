@@ -4,9 +4,9 @@
 # a text field being edited keeps Alt+Left and Esc for itself, and Esc ends the viewer.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/commands8.sh"
+source "$(dirname "$0")/atspi.sh"
 gui_main "$@"
-cmd_accessibility
+gui_accessibility
 
 site="$GUI_TMP/site"
 mkdir -p "$site"
@@ -24,57 +24,52 @@ HTML
 cat >"$site/third.html" <<HTML
 <!DOCTYPE html><html><head><title>Third</title></head><body><p>The end.</p></body></html>
 HTML
-cmd_pack "$site" "$GUI_TMP/history.kvb"
-cmd_start_viewer "$GUI_TMP/history.kvb" First
+gui_pack_book "$site" "$GUI_TMP/history.kvb"
+gui_start_viewer "$VIEWER" '^First$' "$GUI_TMP/history.kvb"
 
-cmd_expect "push button" Back '!sensitive'
-cmd_expect "push button" Forward '!sensitive'
+atspi_expect "push button" Back '!sensitive'
+atspi_expect "push button" Forward '!sensitive'
 # The status bar names the link under the mouse.
-# shellcheck disable=SC2046
-xdotool mousemove $(cmd_atspi center link "Second page")
-deadline=$((SECONDS + 10))
-until [[ "$(cmd_atspi text "status bar" "*")" == "kiva://bundle/second.html" ]]; do
-    ((SECONDS < deadline)) || gui_fail "status bar says \"$(cmd_atspi text "status bar" "*")\""
-    sleep 0.1
-done
-cmd_click link "Second page"
-cmd_title Second
-cmd_expect "push button" Back sensitive
-cmd_expect "push button" Forward '!sensitive'
+atspi_hover link "Second page"
+atspi_wait_status "kiva://bundle/second.html" 10
+atspi_click link "Second page"
+gui_wait_title "$WIN" Second
+atspi_expect "push button" Back sensitive
+atspi_expect "push button" Forward '!sensitive'
 
-cmd_click "push button" Back
-cmd_title First
-cmd_expect "push button" Back '!sensitive'
-cmd_expect "push button" Forward sensitive
-cmd_click "push button" Forward
-cmd_title Second
-cmd_expect "push button" Forward '!sensitive'
+atspi_click "push button" Back
+gui_wait_title "$WIN" First
+atspi_expect "push button" Back '!sensitive'
+atspi_expect "push button" Forward sensitive
+atspi_click "push button" Forward
+gui_wait_title "$WIN" Second
+atspi_expect "push button" Forward '!sensitive'
 gui_log "the buttons follow the history"
 
-cmd_keys alt+Left
-cmd_title First
-cmd_keys alt+Right
-cmd_title Second
-cmd_click link "Third page"
-cmd_title Third
-cmd_click "push button" Home
-cmd_title First
-cmd_keys alt+Left
-cmd_title Third
-cmd_keys alt+Home
-cmd_title First
+gui_key "$WIN" alt+Left
+gui_wait_title "$WIN" First
+gui_key "$WIN" alt+Right
+gui_wait_title "$WIN" Second
+atspi_click link "Third page"
+gui_wait_title "$WIN" Third
+atspi_click "push button" Home
+gui_wait_title "$WIN" First
+gui_key "$WIN" alt+Left
+gui_wait_title "$WIN" Third
+gui_key "$WIN" alt+Home
+gui_wait_title "$WIN" First
 gui_log "Alt+Left, Alt+Right, Home and Alt+Home"
 
 # In a text field of the page, Alt+Left and Esc are the field's.
-cmd_click link "Second page"
-cmd_title Second
-cmd_click entry Field
-cmd_expect entry Field focused
-cmd_keys alt+Left Escape
-cmd_title_stays Second
+atspi_click link "Second page"
+gui_wait_title "$WIN" Second
+atspi_click entry Field
+atspi_expect entry Field focused
+gui_key "$WIN" alt+Left Escape
+gui_title_stays "$WIN" Second
 gui_alive "$VIEWER_PID" || gui_fail "Esc in a text field ended the viewer"
-cmd_click paragraph ""
-cmd_keys Escape
+atspi_click paragraph ""
+gui_key "$WIN" Escape
 gui_exit_without_window "$VIEWER_PID" 'COM Server Warning' 20
 [[ "$GUI_STATUS" == 0 ]] || gui_fail "viewer exited with status $GUI_STATUS after Esc"
 gui_log "a text field keeps its keys; Esc on the page ends the viewer"

@@ -5,9 +5,9 @@
 # Ctrl+plus, Ctrl+minus, Ctrl+0 and Ctrl+wheel step through the same five levels.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/commands8.sh"
+source "$(dirname "$0")/atspi.sh"
 gui_main "$@"
-cmd_accessibility
+gui_accessibility
 
 site="$GUI_TMP/site"
 mkdir -p "$site"
@@ -25,8 +25,8 @@ new ResizeObserver(function () {
 }).observe(p);
 </script></body></html>
 HTML
-cmd_pack "$site" "$GUI_TMP/size.kvb"
-cmd_start_viewer "$GUI_TMP/size.kvb" 'text [0-9]+ picture 40'
+gui_pack_book "$site" "$GUI_TMP/size.kvb"
+gui_start_viewer "$VIEWER" '^text [0-9]+ picture 40$' "$GUI_TMP/size.kvb"
 
 # The page's text height at a level, read from the title once it has settled.
 text_height() {
@@ -41,16 +41,15 @@ wait_height() {
     local op=$1 value=$2 deadline=$((SECONDS + 10)) h
     while :; do
         h=$(text_height)
-        # shellcheck disable=SC2086
-        [ "$h" $op "$value" ] && return 0
+        test "$h" "$op" "$value" && return 0
         ((SECONDS < deadline)) || gui_fail "text height $h, expected $op $value"
         sleep 0.1
     done
 }
 pick_size() {
-    cmd_click "push button" "Font Size"
-    cmd_click "radio menu item" "$1"
-    cmd_expect "radio menu item" "$1" checked
+    atspi_click "push button" "Font Size"
+    atspi_click "radio menu item" "$1"
+    atspi_expect "radio menu item" "$1" checked
 }
 
 sleep 0.5
@@ -65,27 +64,26 @@ smallest=$(text_height)
 gui_log "Largest $largest, Smallest $smallest"
 
 # The keys step from Smallest: two steps up is Medium again, Ctrl+0 always is.
-cmd_keys ctrl+plus
-cmd_expect "radio menu item" Smaller checked
-cmd_keys ctrl+equal
-cmd_expect "radio menu item" Medium checked
+gui_key "$WIN" ctrl+plus
+atspi_expect "radio menu item" Smaller checked
+gui_key "$WIN" ctrl+equal
+atspi_expect "radio menu item" Medium checked
 wait_height -eq "$medium"
-cmd_keys ctrl+plus ctrl+plus ctrl+plus
-cmd_expect "radio menu item" Largest checked
+gui_key "$WIN" ctrl+plus ctrl+plus ctrl+plus
+atspi_expect "radio menu item" Largest checked
 wait_height -eq "$largest"
-cmd_keys ctrl+minus
-cmd_expect "radio menu item" Larger checked
-cmd_keys ctrl+0
-cmd_expect "radio menu item" Medium checked
+gui_key "$WIN" ctrl+minus
+atspi_expect "radio menu item" Larger checked
+gui_key "$WIN" ctrl+0
+atspi_expect "radio menu item" Medium checked
 wait_height -eq "$medium"
 
 # Ctrl and the wheel over the page.
-read -r x y < <(cmd_atspi center paragraph "")
-xdotool mousemove "$x" "$y"
+atspi_hover paragraph ""
 xdotool keydown ctrl click 4 keyup ctrl
-cmd_expect "radio menu item" Larger checked
+atspi_expect "radio menu item" Larger checked
 wait_height -gt "$medium"
 xdotool keydown ctrl click 5 click 5 keyup ctrl
-cmd_expect "radio menu item" Smaller checked
+atspi_expect "radio menu item" Smaller checked
 wait_height -lt "$medium"
 gui_log "keys and the wheel step the text size and move the mark"

@@ -29,7 +29,6 @@ assert data.count(old) == 1, "the name is not in the directory exactly once"
 open(path, "wb").write(data.replace(old, new))
 PY
 
-gui_start viewer "$VIEWER" "$GUI_TMP/cp.kvb"
-gui_wait_window '^(waiting|old name|The requested)' "$GUI_PID"
-gui_wait_title "$GUI_WID" "old name opened"
+gui_start_viewer "$VIEWER" '^(waiting|old name|The requested)' "$GUI_TMP/cp.kvb"
+gui_wait_title "$WIN" "old name opened"
 gui_log "a UTF-8 link opened the entry stored under its Windows-1252 name"

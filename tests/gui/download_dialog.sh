@@ -20,32 +20,15 @@ body { margin: 0 } a { position: fixed; inset: 0; display: block; }
 HTML
 gui_ini "$GUI_TMP/d.ini" StartPage=index.html ShowToolBar=0 ExternalMasks=
 gui_pack "$site" "$GUI_TMP/d.kvb" "$GUI_TMP/d.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/d.kvb"
-viewer=$GUI_PID
-gui_wait_window '^downloads$' "$viewer"
-win=$GUI_WID
+gui_start_viewer "$VIEWER" '^downloads$' "$GUI_TMP/d.kvb"
 
-# Clicks the link until the save dialog shows (the first click may come too early).
-open_dialog() {
-    local attempt
-    for attempt in 1 2 3; do
-        xdotool mousemove --window "$win" 300 200 click 1
-        local deadline=$((SECONDS + 6))
-        while ((SECONDS < deadline)); do
-            GUI_WID=$(gui_find_window '^Save File$')
-            [[ -n "$GUI_WID" ]] && return 0
-            sleep 0.1
-        done
-    done
-    gui_fail "no save dialog after clicking the link"
+# Clicks the link until the save dialog shows; sets GUI_WID to the dialog.
+save_dialog() {
+    GUI_WID=$(gui_find_window '^Save File$')
+    [[ -n "$GUI_WID" ]]
 }
-
-# Keys as a person presses them, to the window that has the focus: the dialog takes keys that
-# xdotool sends to a named window twice.
-press() {
-    timeout 5 xdotool windowfocus --sync "$1" || gui_fail "cannot focus window $1"
-    shift
-    xdotool "$@"
+open_dialog() {
+    gui_click_until 300 200 1 6 save_dialog || gui_fail "no save dialog after clicking the link"
 }
 
 unsaved() {
@@ -57,7 +40,7 @@ mkdir -p "$GUI_TMP/saved"
 open_dialog
 sleep 1
 [[ -z "$(unsaved)" ]] || gui_fail "saved before the reader chose: $(unsaved)"
-press "$GUI_WID" key Escape
+gui_focused "$GUI_WID" key Escape
 for _ in $(seq 1 50); do [[ -z "$(gui_find_window '^Save File$')" ]] && break; sleep 0.1; done
 sleep 1
 [[ -z "$(unsaved)" ]] || gui_fail "saved although cancelled: $(unsaved)"
@@ -65,13 +48,13 @@ gui_log "a cancelled save left nothing behind"
 
 # Saved under the reader's name: the entry's bytes, intact.
 open_dialog
-press "$GUI_WID" key ctrl+a
-press "$GUI_WID" type --delay 15 -- "$GUI_TMP/saved/copy.zip"
-press "$GUI_WID" key Return
+gui_focused "$GUI_WID" key ctrl+a
+gui_focused "$GUI_WID" type --delay 15 -- "$GUI_TMP/saved/copy.zip"
+gui_focused "$GUI_WID" key Return
 for _ in $(seq 1 100); do
     cmp -s "$site/bundle.zip" "$GUI_TMP/saved/copy.zip" && break
     sleep 0.1
 done
 cmp "$site/bundle.zip" "$GUI_TMP/saved/copy.zip" || gui_fail "the saved file differs"
-[[ "$(gui_title "$win")" == "downloads" ]] || gui_fail "the page did not stay"
+[[ "$(gui_title "$WIN")" == "downloads" ]] || gui_fail "the page did not stay"
 gui_log "the .zip entry was saved intact where the reader said"

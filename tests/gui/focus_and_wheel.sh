@@ -17,35 +17,29 @@ addEventListener("keydown", function (e) { document.title = "key " + e.key; });
 HTML
 gui_ini "$GUI_TMP/f.ini" StartPage=index.html ShowToolBar=0
 gui_pack "$site" "$GUI_TMP/f.kvb" "$GUI_TMP/f.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/f.kvb"
-viewer=$GUI_PID
-gui_wait_window '^ready$' "$viewer"
-win=$GUI_WID
+gui_start_viewer "$VIEWER" '^ready$' "$GUI_TMP/f.kvb"
 
 # The wheel over the page, which never had the focus.
 for _ in $(seq 1 30); do
-    xdotool mousemove --window "$win" 300 200 click 5
-    [[ "$(gui_title "$win")" == "scrolled true" ]] && break
+    xdotool mousemove --window "$WIN" 300 200 click 5
+    gui_has_title "$WIN" "scrolled true" && break
     sleep 0.2
 done
-gui_wait_title "$win" "scrolled true" 5
+gui_wait_title "$WIN" "scrolled true" 5
 gui_log "the wheel scrolled the page under the pointer"
 
 # The page takes keys once clicked.
-xdotool mousemove --window "$win" 300 200 click 1
-timeout 5 xdotool windowfocus --sync "$win"
-xdotool key a
-gui_wait_title "$win" "key a" 5
+xdotool mousemove --window "$WIN" 300 200 click 1
+gui_focused "$WIN" key a
+gui_wait_title "$WIN" "key a" 5
 
 # Another program takes the focus, then the viewer gets it back: the page has the keyboard.
 gui_start xev xev -geometry 200x100+0+0
 gui_wait_window '^Event Tester$' "$GUI_PID"
 other=$GUI_WID
-timeout 5 xdotool windowfocus --sync "$other"
-xdotool key c
+gui_focused "$other" key c
 sleep 0.3
-[[ "$(gui_title "$win")" == "key a" ]] || gui_fail "the page took a key while another window had the focus"
-timeout 5 xdotool windowfocus --sync "$win"
-xdotool key b
-gui_wait_title "$win" "key b" 5
+[[ "$(gui_title "$WIN")" == "key a" ]] || gui_fail "the page took a key while another window had the focus"
+gui_focused "$WIN" key b
+gui_wait_title "$WIN" "key b" 5
 gui_log "after the viewer was activated again, the page had the keyboard"

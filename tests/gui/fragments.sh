@@ -44,7 +44,6 @@ HTML
 gui_ini "$GUI_TMP/frag.ini" "StartPage=index.html#start"
 gui_pack "$site" "$GUI_TMP/frag.kvb" "$GUI_TMP/frag.ini"
 
-gui_start viewer "$VIEWER" "$GUI_TMP/frag.kvb"
-gui_wait_window '^(waiting|target|The requested)' "$GUI_PID"
-gui_wait_title "$GUI_WID" "target start,framed,fetched #anchor scrolled"
+gui_start_viewer "$VIEWER" '^(waiting|target|The requested)' "$GUI_TMP/frag.kvb"
+gui_wait_title "$WIN" "target start,framed,fetched #anchor scrolled"
 gui_log "start page, iframe, fetch and link with fragments all reached their pages"

@@ -4,9 +4,9 @@
 # server's status code, 404, in the status bar while the server's error page shows.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/atspi7.sh"
+source "$(dirname "$0")/atspi.sh"
 gui_main "$@"
-atspi7_start
+gui_accessibility
 
 web="$GUI_TMP/web"
 mkdir -p "$web"
@@ -39,26 +39,11 @@ body { margin: 0 } a { position: fixed; inset: 0; display: block; }
 HTML
 gui_ini "$GUI_TMP/h.ini" StartPage=index.html ShowToolBar=0
 gui_pack "$site" "$GUI_TMP/h.kvb" "$GUI_TMP/h.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/h.kvb"
-viewer=$GUI_PID
-gui_wait_window '^book$' "$viewer"
-win=$GUI_WID
+gui_start_viewer "$VIEWER" '^book$' "$GUI_TMP/h.kvb"
 
-# Clicks the page until the window's title is TEXT (the first click may come too early).
-click_until_title() {
-    local text=$1 attempt
-    for attempt in 1 2 3; do
-        xdotool mousemove --window "$win" 300 200 click 1
-        local deadline=$((SECONDS + 5))
-        while ((SECONDS < deadline)); do
-            [[ "$(gui_title "$win")" == "$text" ]] && return 0
-            sleep 0.1
-        done
-    done
-    gui_fail "title is \"$(gui_title "$win")\", expected \"$text\""
-}
-click_until_title "served from loopback"
+gui_click_until 300 200 1 5 gui_has_title "$WIN" "served from loopback" ||
+    gui_fail "title is \"$(gui_title "$WIN")\", expected \"served from loopback\""
 gui_log "the page of the local server loaded inside the viewer"
-xdotool mousemove --window "$win" 300 200 click 1
-atspi7_wait_status "$viewer" 404
+xdotool mousemove --window "$WIN" 300 200 click 1
+atspi_wait_status 404
 gui_log "the missing page put 404 in the status bar"

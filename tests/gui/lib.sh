@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Results travel in the globals GUI_PID, GUI_WID and GUI_STATUS, read by the test scripts.
+# Results travel in the globals GUI_PID, GUI_WID, GUI_STATUS, VIEWER_PID and WIN, read by the
+# test scripts.
 # shellcheck disable=SC2034
 
 # Helpers for the GUI tests. Each test runs the real viewer on a virtual X display of its own,
@@ -144,14 +145,32 @@ gui_fail() {
     exit 1
 }
 
-# Starts a program in the background with its output in $GUI_TMP/NAME.log; sets GUI_PID.
+# Starts a program in the background with its output in $GUI_TMP/NAME.log (NAME-2.log and so
+# on when NAME was started before, so that gui_fail shows every run); sets GUI_PID.
 gui_start() {
     local name=${1//\//_}
     shift
-    "$@" >"$GUI_TMP/$name.log" 2>&1 &
+    local log="$GUI_TMP/$name.log" n=1
+    while [[ -e "$log" ]]; do
+        n=$((n + 1))
+        log="$GUI_TMP/$name-$n.log"
+    done
+    "$@" >"$log" 2>&1 &
     GUI_PID=$!
     GUI_PIDS+=("$GUI_PID")
     gui_log "started $name (pid $GUI_PID): $*"
+}
+
+# Starts PROGRAM (the viewer or a self-contained book) with ARGS and waits for its window titled
+# PATTERN: gui_start_viewer PROGRAM PATTERN [ARGS...]. Sets VIEWER_PID and WIN (and GUI_PID and
+# GUI_WID).
+gui_start_viewer() {
+    local program=$1 pattern=$2
+    shift 2
+    gui_start "$(basename "$program")" "$program" "$@"
+    VIEWER_PID=$GUI_PID
+    gui_wait_window "$pattern" "$VIEWER_PID"
+    WIN=$GUI_WID
 }
 
 # Drops a process that has been waited for, so that clean-up never signals a reused id.
@@ -201,6 +220,9 @@ gui_wait_window() {
 
 gui_title() { xdotool getwindowname "$1"; }
 
+# True when window WID's title is TEXT now.
+gui_has_title() { [[ "$(gui_title "$1" 2>/dev/null)" == "$2" ]]; }
+
 # Waits until window WID's title is exactly TEXT.
 gui_wait_title() {
     local wid=$1 text=$2 secs=${3:-$GUI_WAIT}
@@ -213,7 +235,8 @@ gui_wait_title() {
     gui_fail "title of window $wid is \"$now\", expected \"$text\""
 }
 
-# Waits for process PID to end and sets GUI_STATUS to its exit status.
+# Waits for process PID to end and sets GUI_STATUS to its exit status (127 for a process that
+# this script did not start, whose status it cannot know).
 gui_wait_exit() {
     local pid=$1 secs=${2:-$GUI_WAIT}
     local deadline=$((SECONDS + secs))
@@ -222,7 +245,7 @@ gui_wait_exit() {
         sleep 0.05
     done
     GUI_STATUS=0
-    wait "$pid" || GUI_STATUS=$?
+    wait "$pid" 2>/dev/null || GUI_STATUS=$?
     gui_forget "$pid"
 }
 
@@ -242,21 +265,65 @@ gui_exit_without_window() {
     gui_forget "$pid"
 }
 
+# Fails unless window WID's title is still TEXT after SECS (a command that must do nothing).
+gui_title_stays() {
+    local wid=$1 text=$2 secs=${3:-1.5} now
+    sleep "$secs"
+    now=$(gui_title "$wid")
+    [[ "$now" == "$text" ]] || gui_fail "title changed to \"$now\", expected it to stay \"$text\""
+}
+
+# Clicks BUTTON at X,Y of the window WIN, up to three times, until COMMAND succeeds within SECS
+# of a click: gui_click_until X Y BUTTON SECS COMMAND [ARGS...]. The first click may come before
+# the page takes input. Status 1 when COMMAND never succeeded.
+gui_click_until() {
+    local x=$1 y=$2 button=$3 secs=$4 attempt deadline
+    shift 4
+    for attempt in 1 2 3; do
+        xdotool mousemove --window "$WIN" "$x" "$y" click "$button" 2>/dev/null ||
+            gui_log "click $attempt at $x,$y failed"
+        deadline=$((SECONDS + secs))
+        while :; do
+            if "$@"; then
+                return 0
+            fi
+            ((SECONDS < deadline)) || break
+            sleep 0.1
+        done
+    done
+    return 1
+}
+
+# Gives window WID the keyboard focus.
+gui_focus() {
+    timeout 5 xdotool windowfocus --sync "$1" || gui_fail "cannot focus window $1"
+}
+
 # Gives window WID the keyboard focus, types TEXT and presses Return.
 gui_type_and_enter() {
     local wid=$1 text=$2
-    timeout 5 xdotool windowfocus --sync "$wid" || gui_fail "cannot focus window $wid"
+    gui_focus "$wid"
     if [[ -n "$text" ]]; then
         xdotool type --delay 15 --window "$wid" -- "$text"
     fi
     xdotool key --window "$wid" Return
 }
 
-# Presses one key in window WID after focusing it.
+# Presses keys in window WID after focusing it: gui_key WID KEY...
 gui_key() {
-    local wid=$1 key=$2
-    timeout 5 xdotool windowfocus --sync "$wid" || gui_fail "cannot focus window $wid"
-    xdotool key --window "$wid" "$key"
+    local wid=$1
+    shift
+    gui_focus "$wid"
+    xdotool key --window "$wid" "$@"
+}
+
+# Focuses window WID and runs one xdotool command (key, type) that names no window, so that it
+# goes to whatever has the focus, as a person's keys do: gui_focused WID key ctrl+a. Some
+# windows (GTK's file chooser) take keys sent to them by name twice.
+gui_focused() {
+    gui_focus "$1"
+    shift
+    xdotool "$@"
 }
 
 # Screenshot of window WID (or "root") into FILE; copied to the artefacts folder when one is set.
@@ -309,6 +376,16 @@ gui_pack() {
         cat "$GUI_TMP/kvb.log" >&2
         gui_fail "kvb ${args[*]} failed"
     }
+}
+
+# Packs the site in DIR into OUT as a book whose start page is index.html in an 800 by 600
+# window, with the sample's other options changed as given: gui_pack_book DIR OUT KEY=VALUE...
+gui_pack_book() {
+    local dir=$1 out=$2
+    shift 2
+    gui_ini "$GUI_TMP/options.ini" "StartPage=index.html" "WindowWidth=800" \
+        "WindowHeight=600" "$@"
+    gui_pack "$dir" "$out" "$GUI_TMP/options.ini"
 }
 
 # Copies the sample's options file into OUT, replacing the given keys: gui_ini OUT KEY=VALUE...

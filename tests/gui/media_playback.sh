@@ -42,7 +42,6 @@ HTML
 gui_ini "$GUI_TMP/media.ini" StartPage=index.html
 gui_pack "$site" "$GUI_TMP/media.kvb" "$GUI_TMP/media.ini"
 
-gui_start viewer "$VIEWER" "$GUI_TMP/media.kvb"
-gui_wait_window '^(waiting|video|audio)' "$GUI_PID"
-gui_wait_title "$GUI_WID" "video at 80%, audio ended" 30
+gui_start_viewer "$VIEWER" '^(waiting|video|audio)' "$GUI_TMP/media.kvb"
+gui_wait_title "$WIN" "video at 80%, audio ended" 30
 gui_log "video played and seeked to 80%, audio played to its end"

@@ -6,9 +6,8 @@ source "$(dirname "$0")/lib.sh"
 gui_main "$@"
 
 gui_pack "$SITE_DIR" "$GUI_TMP/bare.kvb"
-gui_start viewer "$VIEWER" "$GUI_TMP/bare.kvb"
-gui_wait_window '^Information$' "$GUI_PID"
-info=$GUI_WID
+gui_start_viewer "$VIEWER" '^Information$' "$GUI_TMP/bare.kvb"
+info=$WIN
 [[ -z "$(gui_find_window Kivabook)" ]] || gui_fail "the main window showed before the box"
 gui_shot "$info" "$GUI_TMP/information.png"
 gui_key "$info" Return
@@ -18,7 +17,7 @@ while [[ -n "$(gui_find_window '^Information$')" ]]; do
     sleep 0.05
 done
 # Start-up goes on with every option zero, and the main window shows.
-gui_wait_window '^Kivabook Viewer$' "$GUI_PID"
+gui_wait_window '^Kivabook Viewer$' "$VIEWER_PID"
 sleep 1
-gui_alive "$GUI_PID" || gui_fail "viewer ended after the information box"
+gui_alive "$VIEWER_PID" || gui_fail "viewer ended after the information box"
 gui_log "information box shown and closed; main window shown, viewer still running"

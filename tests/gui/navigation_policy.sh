@@ -5,9 +5,9 @@
 # the status bar; an invalid mask says so there and the viewer goes on.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/atspi7.sh"
+source "$(dirname "$0")/atspi.sh"
 gui_main "$@"
-atspi7_start
+gui_accessibility
 
 # The desktop's default application, recorded: one line per file it was handed.
 mkdir -p "$GUI_TMP/bin"
@@ -47,24 +47,13 @@ gui_ini "$GUI_TMP/p.ini" StartPage=index.html ShowToolBar=0 'ExternalMasks=*.exe
 gui_pack "$site" "$GUI_TMP/p.kvb" "$GUI_TMP/p.ini"
 
 cd "$book"
-gui_start viewer "$VIEWER" "$GUI_TMP/p.kvb"
-viewer=$GUI_PID
-gui_wait_window '^steps$' "$viewer"
-win=$GUI_WID
+gui_start_viewer "$VIEWER" '^steps$' "$GUI_TMP/p.kvb"
 
 opened_count() { [[ -f "$GUI_TMP/opened.log" ]] && wc -l <"$GUI_TMP/opened.log" || echo 0; }
-# Clicks the page until its title counts the step (the first click may come too early).
+# Clicks the page until its title counts the step.
 click_step() {
-    local n=$1 attempt
-    for attempt in 1 2 3; do
-        xdotool mousemove --window "$win" 300 200 click 1
-        local deadline=$((SECONDS + 5))
-        while ((SECONDS < deadline)); do
-            [[ "$(gui_title "$win")" == "steps $n" ]] && return 0
-            sleep 0.1
-        done
-    done
-    gui_fail "step $n never happened (title \"$(gui_title "$win")\")"
+    gui_click_until 300 200 1 5 gui_has_title "$WIN" "steps $1" ||
+        gui_fail "step $1 never happened (title \"$(gui_title "$WIN")\")"
 }
 
 click_step 1
@@ -80,19 +69,17 @@ for _ in $(seq 1 50); do [[ "$(opened_count)" -ge 2 ]] && break; sleep 0.1; done
 gui_log "the bare root opened the root folder"
 
 click_step 3
-atspi7_wait_status "$viewer" 'Not opened: docs\..\..\outside.exe lies outside the current folder'
+atspi_wait_status 'Not opened: docs\..\..\outside.exe lies outside the current folder'
 [[ "$(opened_count)" == 2 ]] || gui_fail "a file outside the folder was handed over"
-[[ "$(gui_title "$win")" == "steps 3" ]] || gui_fail "the page did not stay"
+[[ "$(gui_title "$WIN")" == "steps 3" ]] || gui_fail "the page did not stay"
 gui_log "a masked link leaving the folder was refused with a word in the status bar"
 
-xdotool windowclose "$win" 2>/dev/null || kill -TERM "$viewer"
-gui_wait_exit "$viewer" 20
+xdotool windowclose "$WIN" 2>/dev/null || kill -TERM "$VIEWER_PID"
+gui_wait_exit "$VIEWER_PID" 20
 
 # An invalid mask: the page is not shown, the status bar tells why, and Exit still works.
 gui_ini "$GUI_TMP/bad.ini" StartPage=index.html 'ExternalMasks=*.pdf;[a-'
 gui_pack "$site" "$GUI_TMP/bad.kvb" "$GUI_TMP/bad.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/bad.kvb"
-viewer=$GUI_PID
-gui_wait_window 'Kivabook' "$viewer"
-atspi7_wait_status "$viewer" "'[a-' is an invalid mask at (4)"
+gui_start_viewer "$VIEWER" 'Kivabook' "$GUI_TMP/bad.kvb"
+atspi_wait_status "'[a-' is an invalid mask at (4)"
 gui_log "an invalid mask was reported in the status bar"

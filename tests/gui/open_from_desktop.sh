@@ -11,7 +11,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 gui_main "$@"
 
-for tool in gio gtk-launch dbus-run-session update-mime-database update-desktop-database xprop; do
+for tool in gio gtk-launch update-mime-database update-desktop-database xprop; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIP: $tool is not installed (scripts/install-deps.sh installs it)"
         exit 77
@@ -28,9 +28,8 @@ update-desktop-database "$prefix/share/applications"
 export XDG_DATA_DIRS="$prefix/share:/usr/share"
 export PATH="$prefix/bin:$PATH"
 
-# GLib launches through the session bus when it can, and would start a bus of its own on the
-# display that outlives the test: each launch gets a private bus that ends with the launcher.
-launch() { timeout 15 dbus-run-session -- "$@" >>"$GUI_TMP/launch.log" 2>&1; }
+# The launchers use the test's own session bus, which lib.sh started.
+launch() { timeout 15 "$@" >>"$GUI_TMP/launch.log" 2>&1; }
 
 # Waits for the sample's window from a process this script did not start and adopts it, so
 # clean-up ends it.
@@ -44,12 +43,7 @@ wait_viewer() {
 
 close_viewer() {
     kill -TERM "$VIEWER_PID"
-    local deadline=$((SECONDS + 10))
-    while gui_alive "$VIEWER_PID"; do
-        ((SECONDS < deadline)) || gui_fail "viewer $VIEWER_PID did not end"
-        sleep 0.05
-    done
-    gui_forget "$VIEWER_PID"
+    gui_wait_exit "$VIEWER_PID" 10
 }
 
 # The sizes of the window's icons, one "W x H" a line.

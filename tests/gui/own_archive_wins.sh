@@ -13,10 +13,9 @@ HTML
 gui_ini "$GUI_TMP/other.ini" StartPage=index.html
 gui_pack "$GUI_TMP/other" "$GUI_TMP/other.kvb" "$GUI_TMP/other.ini"
 
-gui_start sample "$SAMPLE_EXE" "$GUI_TMP/other.kvb"
-gui_wait_window '^Kivabook Sample$' "$GUI_PID"
+gui_start_viewer "$SAMPLE_EXE" '^Kivabook Sample$' "$GUI_TMP/other.kvb"
 # Give a wrongly chosen archive time to load its page too before looking for it.
 sleep 1
-gui_title "$GUI_WID" | grep -qx "Kivabook Sample" || gui_fail "caption changed to $(gui_title "$GUI_WID")"
+gui_title "$WIN" | grep -qx "Kivabook Sample" || gui_fail "caption changed to $(gui_title "$WIN")"
 [[ -z "$(gui_find_window 'Other Archive')" ]] || gui_fail "the argument's archive was shown"
 gui_log "own archive shown, argument ignored"

@@ -22,10 +22,9 @@ HTML
 }
 
 open_book() { # NAME EXPECTED-TITLE
-    gui_start "$1" "$VIEWER" "$GUI_TMP/$1.kvb"
-    gui_wait_window "^$1 sees" "$GUI_PID"
-    gui_wait_title "$GUI_WID" "$2"
-    gui_wait_exit "$GUI_PID" 20
+    gui_start_viewer "$VIEWER" "^$1 sees" "$GUI_TMP/$1.kvb"
+    gui_wait_title "$WIN" "$2"
+    gui_wait_exit "$VIEWER_PID" 20
     gui_log "$1: $2"
 }
 
@@ -38,6 +37,5 @@ open_book bookA "bookA sees written by bookA"
 mv "$GUI_TMP/bookB.kvb" "$GUI_TMP/moved.kvb"
 mkdir -p "$GUI_TMP/elsewhere"
 mv "$GUI_TMP/moved.kvb" "$GUI_TMP/elsewhere/bookB.kvb"
-gui_start bookB "$VIEWER" "$GUI_TMP/elsewhere/bookB.kvb"
-gui_wait_window "^bookB sees" "$GUI_PID"
-gui_wait_title "$GUI_WID" "bookB sees written by bookB"
+gui_start_viewer "$VIEWER" "^bookB sees" "$GUI_TMP/elsewhere/bookB.kvb"
+gui_wait_title "$WIN" "bookB sees written by bookB"

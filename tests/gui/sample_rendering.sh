@@ -6,9 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 gui_main "$@"
 
-gui_start sample "$SAMPLE_EXE"
-gui_wait_window '^Kivabook Sample$' "$GUI_PID"
-win=$GUI_WID
+gui_start_viewer "$SAMPLE_EXE" '^Kivabook Sample$'
 shot="$GUI_TMP/sample.png"
 
 # The title arrives before the pictures are decoded and painted: take screenshots until every
@@ -22,7 +20,7 @@ declare -A need=(
 )
 deadline=$((SECONDS + 15))
 while :; do
-    gui_shot "$win" "$shot"
+    gui_shot "$WIN" "$shot"
     missing=()
     for mark in "${!need[@]}"; do
         read -r hex least <<<"${need[$mark]}"

@@ -5,7 +5,6 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 gui_main "$@"
 
-gui_start sample "$SAMPLE_EXE"
-gui_wait_window '^Kivabook Sample$' "$GUI_PID"
-gui_wait_title "$GUI_WID" "Kivabook Sample"
+gui_start_viewer "$SAMPLE_EXE" '^Kivabook Sample$'
+gui_wait_title "$WIN" "Kivabook Sample"
 gui_log "caption is the page title"

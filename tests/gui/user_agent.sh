@@ -7,6 +7,5 @@ gui_main "$@"
 
 gui_ini "$GUI_TMP/ua.ini" StartPage=ua.html UserAgentText=KivabookTest/1.0
 gui_pack "$SITE_DIR" "$GUI_TMP/ua.kvb" "$GUI_TMP/ua.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/ua.kvb"
-gui_wait_window '^KivabookTest/1\.0$' "$GUI_PID"
+gui_start_viewer "$VIEWER" '^KivabookTest/1\.0$' "$GUI_TMP/ua.kvb"
 gui_log "page saw the project's user agent"

@@ -3,9 +3,9 @@
 # Back work again afterwards, and Exit still ends the viewer with status 0.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
-source "$(dirname "$0")/atspi7.sh"
+source "$(dirname "$0")/atspi.sh"
 gui_main "$@"
-atspi7_start
+gui_accessibility
 
 site="$GUI_TMP/site"
 mkdir -p "$site"
@@ -25,15 +25,12 @@ cat >"$site/second.html" <<'HTML'
 HTML
 gui_ini "$GUI_TMP/c.ini" StartPage=index.html
 gui_pack "$site" "$GUI_TMP/c.kvb" "$GUI_TMP/c.ini"
-gui_start viewer "$VIEWER" "$GUI_TMP/c.kvb"
-viewer=$GUI_PID
-gui_wait_window '^second page$' "$viewer"
-win=$GUI_WID
+gui_start_viewer "$VIEWER" '^second page$' "$GUI_TMP/c.kvb"
 
 # The viewer's own web process, found among its children by name and ended by its id.
 webproc=""
 for _ in $(seq 1 50); do
-    for child in $(pgrep -P "$viewer" || true); do
+    for child in $(pgrep -P "$VIEWER_PID" || true); do
         [[ "$(cat "/proc/$child/comm" 2>/dev/null)" == WebKitWebProces* ]] && webproc=$child
     done
     [[ -n "$webproc" ]] && break
@@ -42,17 +39,17 @@ done
 [[ -n "$webproc" ]] || gui_fail "no web process of the viewer found"
 kill -KILL "$webproc"
 gui_log "killed the web process $webproc"
-gui_wait_title "$win" "The page stopped"
+gui_wait_title "$WIN" "The page stopped"
 gui_log "the page area tells that the page stopped"
 
 # Back leaves the message for a page of the book again.
-atspi7 press "$viewer" Back || gui_fail "no Back button"
-gui_wait_title "$win" "second page"
-atspi7 press "$viewer" Home || gui_fail "no Home button"
-gui_wait_title "$win" "home page"
+atspi_press Back
+gui_wait_title "$WIN" "second page"
+atspi_press Home
+gui_wait_title "$WIN" "home page"
 gui_log "Back and Home work again"
 
-atspi7 press "$viewer" Exit || gui_fail "no Exit button"
-gui_wait_exit "$viewer" 20
+atspi_press Exit
+gui_wait_exit "$VIEWER_PID" 20
 [[ "$GUI_STATUS" == 0 ]] || gui_fail "viewer exited with status $GUI_STATUS after Exit"
 gui_log "Exit ended the viewer with status 0"

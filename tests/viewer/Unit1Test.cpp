@@ -835,12 +835,6 @@ TEST_F(Form1Test, BackAndForwardKeysFollowTheBrowsersCommandState) {
     EXPECT_EQ(log, TCallLog{"GoBack"});
 }
 
-} // namespace
-} // namespace kiva
-
-namespace kiva {
-namespace {
-
 // --- The navigation policy ------------------------------------------------------------------
 
 // The form with a book whose options hold the given masks, run in a folder of its own that
@@ -853,9 +847,7 @@ protected:
             opened.push_back(argv.at(1));
             return 0;
         });
-        char* cwd = getcwd(nullptr, 0);
-        previousDir = cwd;
-        std::free(cwd);
+        previousDir = fs::current_path();
         fs::create_directories(dir / "docs");
         for (const char* name : {"setup.exe", "Setup.EXE", "docs/My%20File.pdf", "a.pdf?x=1"}) {
             test::WriteFile(Path(name), "x");
@@ -884,7 +876,7 @@ protected:
 
     std::vector<std::string> opened;
     TSpawner previousSpawner;
-    std::string previousDir;
+    fs::path previousDir;
 };
 
 struct PolicyCase {

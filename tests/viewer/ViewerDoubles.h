@@ -8,6 +8,7 @@
 #include "ComObj.h"
 #include "MainView.h"
 #include "SysUtils.h"
+#include "Unit1.h"
 #include "WebBrowser.h"
 
 namespace kiva::test {
@@ -79,7 +80,7 @@ public:
     }
     void DropFontSizeMenu() override { log_.push_back("DropFontSizeMenu"); }
 
-    int FontSizeMark = 2;
+    int FontSizeMark = kMediumTextSize;
     std::optional<TExtent> WorkAreaSize;
     std::string Caption;
     std::string StatusText;
