@@ -1,4 +1,5 @@
 #include "Classes.h"
+#include "FileDescriptor.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -220,35 +221,11 @@ TFileStream::~TFileStream() {
 }
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
-    auto* p = static_cast<std::uint8_t*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::read(fd_, p + done, static_cast<std::size_t>(count - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return std::max<std::int64_t>(ReadAll(fd_, buffer, count), 0);
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
-    const auto* p = static_cast<const std::uint8_t*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd_, p + done, static_cast<std::size_t>(count - done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += n;
-    }
-    return done;
+    return WriteAll(fd_, buffer, count) ? count : 0;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {

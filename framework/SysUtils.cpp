@@ -202,29 +202,6 @@ std::string ArchiveText(std::string_view s) {
     return IsValidUtf8(s) ? std::string(s) : Cp1252ToUtf8(s);
 }
 
-TFileDescriptor::~TFileDescriptor() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset) {
-    auto* p = static_cast<std::uint8_t*>(buffer);
-    std::int64_t done = 0;
-    while (done < count) {
-        const ssize_t n =
-            ::pread(fd, p + done, static_cast<std::size_t>(count - done), offset + done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += n;
-    }
-    return done;
-}
-
 std::string WithFullStop(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') {
         return message + ".";

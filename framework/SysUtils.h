@@ -90,28 +90,6 @@ std::string ExtractFileExt(std::string_view s);
 // file that can be read as one: a pipe would even block whoever opens it.
 bool FileExists(const std::string& path);
 
-// An open file descriptor, closed with its owner.
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) : fd_(fd) {}
-    ~TFileDescriptor();
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-// Reads up to count bytes at offset, going on after short reads and interruptions; returns
-// how many were read (fewer only at the end of the file or on an error).
-std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offset);
-
 // Archives made on Windows carry their texts (entry names, option
 // texts) in the single-byte Windows-1252 code page; this system's texts are UTF-8.
 bool IsValidUtf8(std::string_view s);

@@ -11,6 +11,7 @@
 
 #include "OurNSHandler.h"
 #include "SysUtils.h"
+#include "FileDescriptor.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {

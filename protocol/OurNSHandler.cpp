@@ -16,6 +16,7 @@
 
 #include "ComServer.h"
 #include "SysUtils.h"
+#include "FileDescriptor.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {

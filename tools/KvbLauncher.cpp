@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "KvbWriter.h"
+#include "FileDescriptor.h"
 #include "SysUtils.h"
 
 namespace kiva {
