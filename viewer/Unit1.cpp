@@ -11,7 +11,7 @@
 #include "Masks.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
-#include "Sha256.h"
+#include "ArchiveStorageKey.h"
 #include "Shell.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
@@ -28,21 +28,6 @@ const char* MessageOf(const std::exception& e) {
     return e.what();
 }
 
-
-// The name of an archive's private web storage: a digest of its directory, which holds every
-// entry's name, size, place and CRC. A copy of the book, moved or renamed, self-contained or
-// stand-alone, keeps its storage; two different books never share one.
-std::string ArchiveStorageKey(const TZLBArc2& archive) {
-    TSha256 sha;
-    sha.Add("kivabook storage 1\n");
-    const std::string counts = std::to_string(archive.Trailer().Version) + " " +
-                               std::to_string(archive.Trailer().EntryCount) + " " +
-                               std::to_string(archive.Trailer().DataSize) + "\n";
-    sha.Add(counts);
-    sha.Add(archive.DirectoryRecords());
-    // 128 bits name a folder well enough and keep its path short.
-    return sha.HexDigest().substr(0, 32);
-}
 
 // The local file a masked link names: the URL without the content root, "\" turned into "/",
 // escapes, query and fragment kept, below dir. Nothing when the name would leave dir: an
@@ -281,13 +266,8 @@ bool TForm1::OpenProjectArchive() {
 }
 
 void TForm1::PrepareSession() {
-    // Both must be in place before the browser shows its first page. A book whose directory
-    // cannot be read again keeps nothing beyond this run.
-    try {
-        SetSessionStorageKey(ArchiveStorageKey(*Arc));
-    } catch (const std::exception&) {
-        SetSessionStorageKey(std::string());
-    }
+    // Both must be in place before the browser shows its first page.
+    SetSessionStorageKey(ArchiveStorageKey(*Arc));
     try {
         MediaServer = std::make_unique<TLoopbackServer>(*Arc);
         SetNameSpaceMirror(TNameSpaceMirror{std::string(kContentRoot), MediaServer->BaseUrl(),
