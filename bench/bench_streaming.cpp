@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "EntryFiles.h"
+#include "EntryStore.h"
 #include "LoopbackServer.h"
 #include "OurNSHandler.h"
 #include "ZLIBArchive2.h"
@@ -191,8 +191,8 @@ int main(int argc, char** argv) {
     const std::size_t size = mib << 20;
     const std::string content = CompressibleContent(size);
     if (!writeTo.empty()) {
-        std::ofstream(writeTo, std::ios::binary).write(content.data(),
-                                                       static_cast<std::streamsize>(size));
+        std::ofstream(writeTo, std::ios::binary)
+            .write(content.data(), static_cast<std::streamsize>(size));
         return 0;
     }
     const std::string deflated = Deflate(content);
@@ -219,32 +219,39 @@ int main(int argc, char** argv) {
         arc.OpenArchive(archiveFile);
         const long rssBefore = RssKiB();
 
+        // Each stage starts with a store of its own, so nothing is in place from before.
+        const kiva::TEntryStoreOptions where{std::string(folder) + "/entries", false};
+        auto store = std::make_unique<kiva::TEntryStore>(arc, where);
+
         // The background extraction alone.
         auto start = Clock::now();
-        auto file = kiva::TEntryFiles::Open(arc, arc.IndexOfFile("big.txt"));
+        auto file = store->Open(arc.IndexOfFile("big.txt"));
         const auto done = file->WaitFor(INT64_MAX, std::chrono::minutes(5));
         const double extract = MsSince(start);
         std::printf("extraction into an entry file:                %8.0f ms  (%.2fx bare)%s\n",
                     extract, extract / bare, done.Failed ? "  FAILED" : "");
         std::printf("process memory grew by:                       %8ld KiB\n",
                     RssKiB() - rssBefore);
-        kiva::TEntryFiles::CloseAll();
+        file.reset();
+        store = std::make_unique<kiva::TEntryStore>(arc, where);
 
         // The server, cold (the entry inflates while it is sent) and warm.
-        kiva::TLoopbackServer server(arc);
-        TFetch cold = Fetch(server, "big.txt");
+        auto server = std::make_unique<kiva::TLoopbackServer>(*store);
+        TFetch cold = Fetch(*server, "big.txt");
         std::printf("server GET, inflating meanwhile:              %8.0f ms  first byte %.1f ms, "
                     "%.2fx bare\n",
                     cold.TotalMs, cold.FirstByteMs, cold.TotalMs / bare);
-        TFetch warm = Fetch(server, "big.txt");
+        TFetch warm = Fetch(*server, "big.txt");
         std::printf("server GET, entry file in place:              %8.0f ms  (%.0f MiB/s)\n",
                     warm.TotalMs, warm.Bytes / 1048576.0 / (warm.TotalMs / 1000));
-        kiva::TEntryFiles::CloseAll();
+        server.reset();
+        store = std::make_unique<kiva::TEntryStore>(arc, where);
+        server = std::make_unique<kiva::TLoopbackServer>(*store);
         const std::string at80 =
             "bytes=" + std::to_string(size * 8 / 10) + "-" + std::to_string(size * 8 / 10 + 65535);
-        TFetch seekCold = Fetch(server, "big.txt", at80);
+        TFetch seekCold = Fetch(*server, "big.txt", at80);
         std::printf("64 KiB at 80%%, compressed entry, cold:        %8.1f ms\n", seekCold.TotalMs);
-        TFetch seekStored = Fetch(server, "big.bin", at80);
+        TFetch seekStored = Fetch(*server, "big.bin", at80);
         std::printf("64 KiB at 80%%, stored entry, cold:            %8.1f ms\n",
                     seekStored.TotalMs);
         std::printf("process memory grew by (all of the above):    %8ld KiB\n",

@@ -1,8 +1,10 @@
 #include "SysUtils.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -200,6 +202,35 @@ std::optional<std::string> Utf8ToCp1252(std::string_view s) {
 
 std::string ArchiveText(std::string_view s) {
     return IsValidUtf8(s) ? std::string(s) : Cp1252ToUtf8(s);
+}
+
+namespace {
+
+std::string XdgDir(const char* variable, const char* fallback) {
+    const char* value = std::getenv(variable);
+    if (value && value[0] == '/') {
+        return value;
+    }
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd* entry = ::getpwuid(::getuid());
+        home = entry && entry->pw_dir ? entry->pw_dir : "/";
+    }
+    std::string dir = home;
+    if (dir.size() > 1 && dir.back() == '/') {
+        dir.pop_back();
+    }
+    return dir + "/" + fallback;
+}
+
+} // namespace
+
+std::string UserDataDir() {
+    return XdgDir("XDG_DATA_HOME", ".local/share");
+}
+
+std::string UserCacheDir() {
+    return XdgDir("XDG_CACHE_HOME", ".cache");
 }
 
 std::string WithFullStop(const std::string& message) {

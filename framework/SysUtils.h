@@ -90,6 +90,12 @@ std::string ExtractFileExt(std::string_view s);
 // file that can be read as one: a pipe would even block whoever opens it.
 bool FileExists(const std::string& path);
 
+// The user's folders for data kept for good and for caches, as the desktop's conventions
+// name them: XDG_DATA_HOME and XDG_CACHE_HOME when set to an absolute path, else
+// ~/.local/share and ~/.cache. No slash at the end.
+std::string UserDataDir();
+std::string UserCacheDir();
+
 // Archives made on Windows carry their texts (entry names, option
 // texts) in the single-byte Windows-1252 code page; this system's texts are UTF-8.
 bool IsValidUtf8(std::string_view s);

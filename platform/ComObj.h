@@ -38,7 +38,19 @@ protected:
     ~ISupportErrorInfo() = default;
 };
 
+// Services an object offers beside its interfaces, found by a service identifier: a host's
+// services to the control it hosts, or the services a request's consumer offers its protocol.
+struct IServiceProvider : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{6D5140C1-7436-11CE-8034-00AA006009FA}");
+    // S_OK with an object in ppvObject, or E_NOINTERFACE with null.
+    virtual HRESULT QueryService(REFGUID guidService, REFIID riid, void** ppvObject) = 0;
+
+protected:
+    ~IServiceProvider() = default;
+};
+
 inline constexpr IID IID_IUnknown = IUnknown::kIID;
+inline constexpr IID IID_IServiceProvider = IServiceProvider::kIID;
 inline constexpr IID IID_IClassFactory = IClassFactory::kIID;
 inline constexpr IID IID_ISupportErrorInfo = ISupportErrorInfo::kIID;
 

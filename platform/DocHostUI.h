@@ -125,15 +125,6 @@ protected:
     ~IDocHostShowUI() = default;
 };
 
-struct IServiceProvider : IUnknown {
-    static constexpr IID kIID = GuidLiteral("{6D5140C1-7436-11CE-8034-00AA006009FA}");
-    // S_OK with an object in ppvObject, or E_NOINTERFACE with null.
-    virtual HRESULT QueryService(REFGUID guidService, REFIID riid, void** ppvObject) = 0;
-
-protected:
-    ~IServiceProvider() = default;
-};
-
 // Credentials for a server that asks for them; null texts leave the question to the user.
 struct IAuthenticate : IUnknown {
     static constexpr IID kIID = GuidLiteral("{79EAC9D0-BAF9-11CE-8C82-00AA004BA90B}");
@@ -256,7 +247,6 @@ inline constexpr IID IID_IDownloadManager = IDownloadManager::kIID;
 inline constexpr IID IID_INewWindowManager = INewWindowManager::kIID;
 inline constexpr IID IID_IHostBehaviorInit = IHostBehaviorInit::kIID;
 inline constexpr IID IID_IHTMLOMWindowServices = IHTMLOMWindowServices::kIID;
-
 
 // The event object of a script error: its properties read by name ("errorMessage",
 // "errorline", "errorCharacter", "errorCode", "errorUrl"). E_INVALIDARG for a name it lacks.

@@ -81,36 +81,20 @@ TInternetSession& Session() {
     return *session;
 }
 
-struct TUserAgentState {
-    std::string Text;
-    std::function<void(const std::string&)> Listener;
-};
-
-TUserAgentState& UserAgent() {
-    static TUserAgentState* state = new TUserAgentState;
-    return *state;
-}
-
-void SetUserAgent(std::string text) {
-    auto& ua = UserAgent();
-    if (text == ua.Text) {
-        return;
-    }
-    ua.Text = std::move(text);
-    if (ua.Listener) {
-        try {
-            ua.Listener(ua.Text);
-        } catch (...) {
-            // The browser keeps its previous agent; the option itself is set.
-        }
-    }
-}
-
-// What the platform gives a protocol for one request: its bind flags, and a sink that keeps
-// every notification.
-class TRequestBindInfo final : public TComObjectWith<IInternetBindInfo> {
+// What the platform gives a protocol for one request: its bind flags, the consumer's services,
+// and a sink that keeps every notification.
+class TRequestBindInfo final : public TComObjectWith<IInternetBindInfo, IServiceProvider> {
 public:
-    explicit TRequestBindInfo(DWORD flags) : flags_(flags) {}
+    TRequestBindInfo(DWORD flags, ComPtr<IServiceProvider> services)
+        : flags_(flags), services_(std::move(services)) {}
+
+    HRESULT QueryService(REFGUID service, REFIID iid, void** object) override {
+        if (!object) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        return services_ ? services_->QueryService(service, iid, object) : E_NOINTERFACE;
+    }
 
     HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO* bindInfo) override {
         if (!grfBINDF || !bindInfo || bindInfo->cbSize == 0) {
@@ -127,6 +111,7 @@ public:
 
 private:
     DWORD flags_;
+    ComPtr<IServiceProvider> services_;
 };
 
 class TRequestSink final : public TComObjectWith<IInternetProtocolSink> {
@@ -205,7 +190,8 @@ HRESULT ReadAll(IInternetProtocol& protocol, std::string& data) {
     }
 }
 
-TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
+TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags,
+                              IServiceProvider* services) {
     TNameSpaceResponse r;
     ComPtr<IClassFactory> factory = Session().FactoryFor(SchemeOf(url));
     if (!factory) {
@@ -222,7 +208,8 @@ TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
         return r;
     }
     ComPtr<TRequestSink> sink(new TRequestSink);
-    ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags));
+    ComPtr<TRequestBindInfo> bindInfo(
+        new TRequestBindInfo(bindFlags, ComPtr<IServiceProvider>(services)));
     const std::u16string text(url);
 
     hr = Guarded([&] { return protocol->Start(text.c_str(), sink.Get(), bindInfo.Get(), 0, 0); });
@@ -257,47 +244,26 @@ TNameSpaceResponse RunRequest(std::u16string_view url, DWORD bindFlags) {
     return r;
 }
 
-struct TSessionState {
-    std::mutex Mutex;
-    TRequestDispatcher Dispatcher;
-    TNameSpaceMirror Mirror;
-    std::function<void(const TNameSpaceMirror&)> MirrorListener;
-    std::string StorageKey;
-};
-
-TSessionState& SessionState() {
-    static TSessionState* state = new TSessionState;
-    return *state;
-}
-
-void Dispatch(std::function<void()> call) {
-    TRequestDispatcher dispatcher;
-    {
-        std::lock_guard lock(SessionState().Mutex);
-        dispatcher = SessionState().Dispatcher;
-    }
-    if (dispatcher) {
-        dispatcher(std::move(call));
-    } else {
-        call();
-    }
-}
-
 } // namespace
 
 // The sink of a streaming request. It refers to its request weakly: a notification that
 // arrives after the request was closed finds nobody and is dropped.
 class TNameSpaceRequest::TSink final : public TComObjectWith<IInternetProtocolSink> {
 public:
-    explicit TSink(std::weak_ptr<TNameSpaceRequest> request) : request_(std::move(request)) {}
+    TSink(std::weak_ptr<TNameSpaceRequest> request, TRequestDispatcher dispatcher)
+        : request_(std::move(request)), dispatcher_(std::move(dispatcher)) {}
 
-    // The one method a protocol may call from any thread.
+    // The one method a protocol may call from any thread. It never touches the request here:
+    // the request lives on the driving thread, and only the dispatched call goes there.
     HRESULT Switch(PROTOCOLDATA* protocolData) override {
         if (!protocolData) {
             return E_INVALIDARG;
         }
+        if (!dispatcher_) {
+            return E_UNEXPECTED;
+        }
         try {
-            Dispatch([request = request_, data = *protocolData] {
+            dispatcher_([request = request_, data = *protocolData] {
                 if (auto r = request.lock()) {
                     r->Continue(data);
                 }
@@ -341,15 +307,19 @@ public:
     }
 
 private:
-    std::weak_ptr<TNameSpaceRequest> request_;
+    const std::weak_ptr<TNameSpaceRequest> request_;
+    const TRequestDispatcher dispatcher_;
 };
 
 std::shared_ptr<TNameSpaceRequest> TNameSpaceRequest::Start(std::u16string_view url,
-                                                            TNotify onNotify, DWORD bindFlags) {
+                                                            TNotify onNotify,
+                                                            TRequestContext context,
+                                                            DWORD bindFlags) {
     std::shared_ptr<TNameSpaceRequest> request;
     try {
         request.reset(new TNameSpaceRequest());
         request->onNotify_ = std::move(onNotify);
+        request->context_ = std::move(context);
         request->Begin(url, bindFlags);
     } catch (...) {
         if (request) {
@@ -375,8 +345,8 @@ void TNameSpaceRequest::Begin(std::u16string_view url, DWORD bindFlags) {
         protocol_ = nullptr;
         return;
     }
-    ComPtr<TSink> sink(new TSink(weak_from_this()));
-    ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags));
+    ComPtr<TSink> sink(new TSink(weak_from_this(), context_.Dispatcher));
+    ComPtr<TRequestBindInfo> bindInfo(new TRequestBindInfo(bindFlags, context_.Services));
     const std::u16string text(url);
     status_ = S_OK;
     hr = Guarded([&] { return protocol_->Start(text.c_str(), sink.Get(), bindInfo.Get(), 0, 0); });
@@ -463,47 +433,6 @@ void TNameSpaceRequest::Close() {
     onNotify_ = nullptr;
 }
 
-void SetRequestDispatcher(TRequestDispatcher dispatcher) {
-    std::lock_guard lock(SessionState().Mutex);
-    SessionState().Dispatcher = std::move(dispatcher);
-}
-
-void SetNameSpaceMirror(TNameSpaceMirror mirror) {
-    std::function<void(const TNameSpaceMirror&)> listener;
-    {
-        std::lock_guard lock(SessionState().Mutex);
-        SessionState().Mirror = mirror;
-        listener = SessionState().MirrorListener;
-    }
-    if (listener) {
-        try {
-            listener(mirror);
-        } catch (...) {
-            // The browser keeps its previous mirror; the setting itself is made.
-        }
-    }
-}
-
-TNameSpaceMirror NameSpaceMirror() {
-    std::lock_guard lock(SessionState().Mutex);
-    return SessionState().Mirror;
-}
-
-void SetNameSpaceMirrorListener(std::function<void(const TNameSpaceMirror&)> listener) {
-    std::lock_guard lock(SessionState().Mutex);
-    SessionState().MirrorListener = std::move(listener);
-}
-
-void SetSessionStorageKey(std::string key) {
-    std::lock_guard lock(SessionState().Mutex);
-    SessionState().StorageKey = std::move(key);
-}
-
-std::string SessionStorageKey() {
-    std::lock_guard lock(SessionState().Mutex);
-    return SessionState().StorageKey;
-}
-
 HRESULT CoInternetGetSession(DWORD dwSessionMode, IInternetSession** ppIInternetSession,
                              DWORD dwReserved) {
     if (!ppIInternetSession) {
@@ -519,47 +448,26 @@ HRESULT CoInternetGetSession(DWORD dwSessionMode, IInternetSession** ppIInternet
     return S_OK;
 }
 
-HRESULT UrlMkSetSessionOption(DWORD dwOption, const void* pBuffer, DWORD dwBufferLength,
-                              DWORD /*dwReserved*/) {
-    try {
-        if (dwOption == URLMON_OPTION_USERAGENT_REFRESH) {
-            SetUserAgent(std::string());
-            return S_OK;
+std::string CleanUserAgent(std::string_view text) {
+    // A terminator counted into the length is not part of the agent.
+    std::string agent(text.substr(0, text.find('\0')));
+    agent = WideToAnsi(AnsiToWide(agent));
+    for (char& c : agent) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = ' ';
         }
-        if (dwOption != URLMON_OPTION_USERAGENT || !pBuffer || dwBufferLength == 0) {
-            return E_INVALIDARG;
-        }
-        std::string text(static_cast<const char*>(pBuffer), dwBufferLength);
-        // A terminator counted into the length is not part of the agent.
-        const std::size_t nul = text.find('\0');
-        if (nul != std::string::npos) {
-            text.erase(nul);
-        }
-        // The agent goes into request headers: control characters could start a header of
-        // their own, and the browser needs valid UTF-8.
-        text = WideToAnsi(AnsiToWide(text));
-        for (char& c : text) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-                c = ' ';
-            }
-        }
-        if (text.empty()) {
-            return E_INVALIDARG;
-        }
-        SetUserAgent(std::move(text));
-        return S_OK;
-    } catch (...) {
-        return E_OUTOFMEMORY;
     }
+    return agent;
 }
 
 bool IsNameSpaceRegistered(std::string_view scheme) {
     return !scheme.empty() && Session().FactoryFor(scheme);
 }
 
-TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags) {
+TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags,
+                                       IServiceProvider* services) {
     try {
-        return RunRequest(url, bindFlags);
+        return RunRequest(url, bindFlags, services);
     } catch (const std::bad_alloc&) {
         TNameSpaceResponse r;
         r.Result = E_OUTOFMEMORY;
@@ -569,14 +477,6 @@ TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags)
         r.Result = E_FAIL;
         return r;
     }
-}
-
-std::string SessionUserAgent() {
-    return UserAgent().Text;
-}
-
-void SetSessionUserAgentListener(std::function<void(const std::string&)> listener) {
-    UserAgent().Listener = std::move(listener);
 }
 
 } // namespace kiva

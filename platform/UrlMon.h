@@ -167,10 +167,10 @@ HRESULT CoInternetGetSession(DWORD dwSessionMode, IInternetSession** ppIInternet
 inline constexpr DWORD URLMON_OPTION_USERAGENT = 0x10000001;
 inline constexpr DWORD URLMON_OPTION_USERAGENT_REFRESH = 0x10000002;
 
-// Sets a session option. URLMON_OPTION_USERAGENT takes the text in buffer (length bytes, no
-// terminator needed); URLMON_OPTION_USERAGENT_REFRESH returns to the platform's own agent.
-HRESULT UrlMkSetSessionOption(DWORD dwOption, const void* pBuffer, DWORD dwBufferLength,
-                              DWORD dwReserved);
+// A user agent fit for request headers: the text up to a terminator, made valid UTF-8, with
+// control characters (which could start a header of their own) turned into spaces. Empty when
+// nothing is left.
+std::string CleanUserAgent(std::string_view text);
 
 // What the browser needs from one request of a registered scheme.
 struct TNameSpaceResponse {
@@ -185,22 +185,31 @@ bool IsNameSpaceRegistered(std::string_view scheme);
 
 // Drives the registered handler as the platform does: CreateInstance of the factory
 // (IID_IInternetProtocol), Start(url, sink, bindInfo, 0, 0) with a sink and bind info of the
-// platform's own (bind flags as given, e.g. 0 or BINDF_NEEDFILE), Read in chunks until S_FALSE,
-// Terminate, Release. Never throws.
+// platform's own (bind flags as given, e.g. 0 or BINDF_NEEDFILE; the bind info answers
+// IServiceProvider with services, when given), Read in chunks until S_FALSE, Terminate,
+// Release. Never throws.
 // Results: S_OK with the body; INET_E_UNKNOWN_PROTOCOL when no factory serves the scheme;
 // INET_E_RESOURCE_NOT_FOUND when Start answers S_FALSE (no such entry); the handler's own
 // failure code otherwise (INET_E_USE_DEFAULT_PROTOCOLHANDLER passes through; a failure that
 // the handler reports through ReportResult wins over a successful Start); and
 // INET_E_DATA_NOT_AVAILABLE when Start succeeds but no data was ever reported, so that a broken
 // handler never looks like an empty page.
-TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags = 0);
+TNameSpaceResponse RunNameSpaceRequest(std::u16string_view url, DWORD bindFlags = 0,
+                                       IServiceProvider* services = nullptr);
 
 // Brings a call to the thread that drives requests. Protocols that work on other threads
 // announce progress through their sink's Switch; the call that follows (the protocol's
-// Continue) must run where the request runs. The toolkit's layer sets its main loop here; tests
-// queue the calls and run them. Without a dispatcher the call runs at once where it was made.
+// Continue) must run where the request runs: the toolkit's main loop, or a test's queue.
 using TRequestDispatcher = std::function<void(std::function<void()>)>;
-void SetRequestDispatcher(TRequestDispatcher dispatcher);
+
+// What the consumer of a streaming request brings to it.
+struct TRequestContext {
+    // Where the protocol's Switch is brought. A request without one refuses Switch: a call
+    // made on a worker thread never runs there.
+    TRequestDispatcher Dispatcher;
+    // What the protocol may ask for through the bind info's IServiceProvider; may be null.
+    ComPtr<IServiceProvider> Services;
+};
 
 // One request of a registered scheme driven as a streaming consumer drives it: Start with
 // BINDF_ASYNCHRONOUS | BINDF_PULLDATA, the data pulled with Read whenever the consumer wants
@@ -213,9 +222,9 @@ public:
     using TNotify = std::function<void()>;
 
     // Never throws. Status() tells how the start went.
-    static std::shared_ptr<TNameSpaceRequest> Start(std::u16string_view url, TNotify onNotify,
-                                                    DWORD bindFlags = BINDF_ASYNCHRONOUS |
-                                                                      BINDF_PULLDATA);
+    static std::shared_ptr<TNameSpaceRequest>
+    Start(std::u16string_view url, TNotify onNotify, TRequestContext context,
+          DWORD bindFlags = BINDF_ASYNCHRONOUS | BINDF_PULLDATA);
     ~TNameSpaceRequest();
     TNameSpaceRequest(const TNameSpaceRequest&) = delete;
     TNameSpaceRequest& operator=(const TNameSpaceRequest&) = delete;
@@ -245,6 +254,7 @@ private:
 
     ComPtr<IInternetProtocol> protocol_;
     TNotify onNotify_;
+    TRequestContext context_;
     HRESULT status_ = E_FAIL;
     bool started_ = false;
     bool dataReported_ = false;
@@ -264,18 +274,5 @@ struct TNameSpaceMirror {
     std::string Address;
     std::vector<std::string> BulkPaths;
 };
-void SetNameSpaceMirror(TNameSpaceMirror mirror);
-TNameSpaceMirror NameSpaceMirror();
-void SetNameSpaceMirrorListener(std::function<void(const TNameSpaceMirror&)> listener);
-
-// The name of the session's private storage (web data kept for the pages of one archive),
-// set before the first page loads; empty means nothing is kept beyond the process.
-void SetSessionStorageKey(std::string key);
-std::string SessionStorageKey();
-
-// The user agent set through UrlMkSetSessionOption (empty: the platform's own) and a hook
-// called whenever it changes. The text is valid UTF-8 without control characters.
-std::string SessionUserAgent();
-void SetSessionUserAgentListener(std::function<void(const std::string&)> listener);
 
 } // namespace kiva

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "EntryFiles.h"
+#include "EntryStore.h"
 #include "OurNSHandler.h"
 #include "SysUtils.h"
 #include "ZLIBArchive2.h"
@@ -227,8 +227,9 @@ struct TLoopbackServer::TConnection {
     std::thread Thread;
 };
 
-TLoopbackServer::TLoopbackServer(const TZLBArc2& archive)
-    : reader_(std::make_unique<TZLBArc2>(nullptr)), prefix_(RandomPrefix()) {
+TLoopbackServer::TLoopbackServer(TEntryStore& store)
+    : store_(store), reader_(std::make_unique<TZLBArc2>(nullptr)), prefix_(RandomPrefix()) {
+    const TZLBArc2& archive = store.Archive();
     reader_->OpenSameArchive(archive);
     reader_->SavePaths = archive.SavePaths;
     reader_->VerifyFileCRC = archive.VerifyFileCRC;
@@ -419,7 +420,7 @@ void TLoopbackServer::Serve(TConnection& connection) noexcept {
                 if (found.Index < 0) {
                     status = "404 Not Found";
                 } else {
-                    file = TEntryFiles::Open(*reader_, found.Index);
+                    file = store_.Open(found.Index);
                     const std::int64_t size = file->ExpectedSize();
                     headers += ResponseTypeHeader(found.Name);
                     headers += "Accept-Ranges: bytes\r\n";

@@ -12,6 +12,7 @@
 
 namespace kiva {
 
+class TEntryStore;
 class TZLBArc2;
 
 // A byte range of a response, both ends included.
@@ -35,13 +36,14 @@ TRangeAnswer ParseByteRange(std::string_view header, std::int64_t size, TByteRan
 // starts with a random prefix made for this process and whose Host is its own address, so
 // other programs and other sites cannot read the archive through it. GET and HEAD serve
 // entries, with byte ranges; CORS preflights are answered for the archive's own pages.
-// Entries are found with the protocol handler's name mapping and read from its entry files,
-// which inflate each entry once in the background.
+// Entries are found with the protocol handler's name mapping and read from the book's entry
+// store, which inflates each entry once in the background.
 class TLoopbackServer {
 public:
-    // Listens at once; raises kiva::Exception when no socket can be had. The server reads
-    // with a reader of its own that shares archive's directory.
-    explicit TLoopbackServer(const TZLBArc2& archive);
+    // Listens at once; raises kiva::Exception when no socket can be had. The server finds
+    // entries with a reader of its own that shares the store's directory, and reads them from
+    // the store, which must outlive the server.
+    explicit TLoopbackServer(TEntryStore& store);
     // Stops listening, ends every connection and waits for their threads.
     ~TLoopbackServer();
     TLoopbackServer(const TLoopbackServer&) = delete;
@@ -69,6 +71,7 @@ private:
     void Serve(TConnection& connection) noexcept;
     void ReapFinished();
 
+    TEntryStore& store_;
     std::unique_ptr<TZLBArc2> reader_;
     int listenFd_ = -1;
     int wakeFd_ = -1;

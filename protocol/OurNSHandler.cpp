@@ -14,9 +14,11 @@
 #include <mutex>
 #include <set>
 
+#include "BookSession.h"
 #include "ComServer.h"
-#include "SysUtils.h"
 #include "FileDescriptor.h"
+#include "SysUtils.h"
+#include "Trace.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {
@@ -34,7 +36,6 @@ struct THandlerUnit {
     // for the entry it was written for.
     std::map<std::string, std::string> FileOfEntry;
     std::set<std::string> UsedPaths;
-    TZLBArc2* Archive = nullptr;
 
     // The safety net of a program that ends without finalising the unit: its temporary files
     // must not outlive it.
@@ -196,104 +197,6 @@ void CopyWide(std::u16string_view text, LPWSTR target) {
 
 // ---- Helpers
 
-BYTE HexDigitValue(char c) {
-    const auto n = static_cast<unsigned char>(c);
-    if (n <= 0x40) {
-        return static_cast<BYTE>(n - 0x30);
-    }
-    if (n <= 0x60) {
-        return static_cast<BYTE>(n - 0x41 + 10);
-    }
-    return static_cast<BYTE>(n - 0x61 + 10);
-}
-
-std::string UrlDecode(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const char c = s[i];
-        if (c == '%') {
-            if (i + 2 < s.size()) {
-                out += static_cast<char>(
-                    static_cast<BYTE>(16 * HexDigitValue(s[i + 1]) + HexDigitValue(s[i + 2])));
-                i += 3;
-            } else {
-                // Cut short by the end: the "%" stays, the one character after it goes.
-                out += '%';
-                break;
-            }
-        } else {
-            out += c == '+' ? ' ' : c;
-            ++i;
-        }
-    }
-    return out;
-}
-
-std::string EntryNameFromUrl(std::string_view url) {
-    std::string name = UrlDecode(url.substr(std::min(url.size(), kContentRoot.size())));
-    std::replace(name.begin(), name.end(), '/', '\\');
-    const std::size_t q = name.find('?');
-    if (q != std::string::npos) {
-        name.erase(q);
-    }
-    return name;
-}
-
-namespace {
-
-// The index of name, or of its Windows-1252 form; name becomes the form that was found.
-int IndexWithFallback(const TZLBArc2& archive, std::string& name) {
-    int index = archive.IndexOfFile(name);
-    if (index < 0) {
-        std::optional<std::string> cp1252 = Utf8ToCp1252(name);
-        if (cp1252 && *cp1252 != name) {
-            index = archive.IndexOfFile(*cp1252);
-            if (index >= 0) {
-                name = std::move(*cp1252);
-            }
-        }
-    }
-    return index;
-}
-
-} // namespace
-
-TUrlEntry FindUrlEntry(const TZLBArc2& archive, std::string_view url) {
-    TUrlEntry found;
-    found.Name = EntryNameFromUrl(url);
-    found.Index = IndexWithFallback(archive, found.Name);
-    const std::size_t hash = url.find('#');
-    if (found.Index < 0 && hash != std::string_view::npos) {
-        std::string name = EntryNameFromUrl(url.substr(0, hash));
-        const int index = IndexWithFallback(archive, name);
-        if (index >= 0) {
-            found = TUrlEntry{index, std::move(name)};
-        }
-    }
-    return found;
-}
-
-std::string ContentTypeOfEntry(std::string_view entryName) {
-    static const struct {
-        const char* Extension;
-        const char* Type;
-    } kTypes[] = {
-        {".webm", "video/webm"}, {".mp4", "video/mp4"},   {".m4v", "video/mp4"},
-        {".ogv", "video/ogg"},   {".ogg", "audio/ogg"},   {".oga", "audio/ogg"},
-        {".opus", "audio/ogg"},  {".mp3", "audio/mpeg"},  {".m4a", "audio/mp4"},
-        {".wav", "audio/wav"},   {".flac", "audio/flac"}, {".wasm", "application/wasm"},
-    };
-    const std::string ext = AnsiLowerCaseAscii(ExtractFileExt(entryName));
-    for (const auto& t : kTypes) {
-        if (ext == t.Extension) {
-            return t.Type;
-        }
-    }
-    return std::string();
-}
-
 std::string SystemTempDir() {
     std::string dir = "/tmp";
     for (const char* var : {"TMPDIR", "TMP", "TEMP"}) {
@@ -317,13 +220,6 @@ std::string SystemTempDir() {
 
 // ---- Unit state
 
-void SetHandlerArchive(TZLBArc2* archive) {
-    Unit().Archive = archive;
-}
-TZLBArc2* HandlerArchive() {
-    return Unit().Archive;
-}
-
 void OurNSHandlerInit() {
     if (!ComServer().FindFactory(CLSID_OurNSHandler)) {
         TComObjectFactory::Create(
@@ -340,8 +236,6 @@ void OurNSHandlerInit() {
 }
 
 void THandlerUnit::Finalize() {
-    // Extractions still running write into the folder; they end first.
-    TEntryFiles::CloseAll();
     if (TempFiles) {
         for (const std::string& path : TempFiles->Items()) {
             ::unlink(path.c_str());
@@ -447,6 +341,13 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
             FNeedFile = (grfBINDF & BINDF_NEEDFILE) != 0;
             FAsync = (grfBINDF & BINDF_ASYNCHRONOUS) != 0;
         }
+        // The request's consumer says which book it reads.
+        ComPtr<IServiceProvider> services;
+        if (pOIBindInfo->QueryInterface(IID_IServiceProvider,
+                                        services.ReleaseAndGetVoidAddress()) == S_OK &&
+            services) {
+            services->QueryService(SID_SKivaBook, IID_IKivaBook, FBook.ReleaseAndGetVoidAddress());
+        }
     }
     const std::string url = WideToAnsi(WideView(szUrl));
     Trace("Start widechar: " + url);
@@ -481,13 +382,19 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
     return S_OK;
 }
 
+TBookSession& TOurNSHandler::Book() const {
+    TBookSession* book = FBook ? FBook->Book() : nullptr;
+    if (!book || book->Archive().ArchiveFileName().empty()) {
+        throw Exception("No archive is currently open");
+    }
+    return *book;
+}
+
 bool TOurNSHandler::LoadEntry(const std::string& url) {
     const std::string name = EntryNameFromUrl(url);
     Trace("Get data for: " + name);
-    TZLBArc2* arc = HandlerArchive();
-    if (!arc) {
-        throw Exception("No archive is currently open");
-    }
+    TBookSession& book = Book();
+    TZLBArc2* arc = &book.Archive();
     const TUrlEntry found = FindUrlEntry(*arc, url);
     if (found.Index < 0) {
         Trace("Not found : " + name);
@@ -508,8 +415,9 @@ bool TOurNSHandler::LoadEntry(const std::string& url) {
     // the browser's thread never waits for it and it is never held in memory whole.
     // Encrypted entries need the window's decryption handler and stay on this thread.
     const bool plain = entry.Method == emCompressed || entry.Method == emStored;
-    if (FAsync && !FNeedFile && plain && entry.UncompressedSize >= kStreamedEntryMinSize) {
-        FFile = TEntryFiles::Open(*arc, found.Index);
+    if (FAsync && !FNeedFile && plain && entry.UncompressedSize >= kStreamedEntryMinSize &&
+        book.Entries()) {
+        FFile = book.Entries()->Open(found.Index);
         FSize = entry.UncompressedSize;
         return true;
     }
@@ -575,10 +483,7 @@ void TOurNSHandler::StopStreaming() {
 }
 
 std::string TOurNSHandler::SaveEntryToTempFile(const std::string& url) {
-    TZLBArc2* arc = HandlerArchive();
-    if (!arc) {
-        throw Exception("No archive is currently open");
-    }
+    TZLBArc2* arc = &Book().Archive();
     const TUrlEntry found = FindUrlEntry(*arc, url);
     if (found.Index < 0) {
         return std::string();
@@ -608,6 +513,7 @@ HRESULT TOurNSHandler::Continue(PROTOCOLDATA* /*pProtocolData*/) {
     try {
         ReportStreamed(false);
     } catch (...) {
+        TraceCaughtError("a streamed entry's progress");
     }
     return S_OK;
 }
@@ -622,7 +528,9 @@ HRESULT TOurNSHandler::Terminate(DWORD /*dwOptions*/) {
         StopStreaming();
         FDataWriter.reset();
         FSink.Reset();
+        FBook.Reset();
     } catch (...) {
+        TraceCaughtError("ending a request");
     }
     return S_OK;
 }

@@ -7,21 +7,22 @@
 
 #include "Classes.h"
 #include "ComObj.h"
-#include "EntryFiles.h"
+#include "ContentUrl.h"
+#include "EntryFile.h"
 #include "ObjIdl.h"
 #include "UrlMon.h"
 
 namespace kiva {
 
-class TZLBArc2;
+class TBookSession;
+struct IKivaBook;
 
 inline constexpr CLSID CLSID_OurNSHandler = GuidLiteral("{DAF70F47-915C-46A9-913B-7C5484A16173}");
-// The content root: every URL under it is served from the archive.
-inline constexpr std::string_view kContentRoot = "kiva://bundle/";
 
 // Serves one request of the "kiva" scheme from the open archive: the entry is extracted whole
 // during Start, reported as fully available, and handed out by Read. The platform creates one
-// object per request through the class factory and releases it when the request is done.
+// object per request through the class factory and releases it when the request is done. The
+// book comes with the request: the bind info's services answer SID_SKivaBook (BookSession.h).
 class TOurNSHandler final : public TComObjectWith<IInternetProtocolInfo, IInternetProtocol> {
 public:
     TOurNSHandler();
@@ -54,6 +55,8 @@ protected:
     bool GetInterface(REFIID iid, void** object) override;
 
 private:
+    // The request's book; raises when the request brought none or the book has closed.
+    TBookSession& Book() const;
     bool LoadEntry(const std::string& url);
     // Entries served while they inflate in the background: the notifications of progress,
     // brought to the platform's thread through the sink's Switch, and what they report.
@@ -69,6 +72,7 @@ private:
     std::int64_t FPosition = 0;
     std::int64_t FSize = 0;
     ComPtr<IInternetProtocolSink> FSink;
+    ComPtr<IKivaBook> FBook;
     ComPtr<IStream> FData;
     std::unique_ptr<TOleStream> FDataWriter;
 
@@ -87,40 +91,9 @@ private:
 // delivered: damaged data, no open archive, or a temporary file that cannot be written.
 inline constexpr HRESULT kEntryFailure = INET_E_DOWNLOAD_FAILURE;
 
-// Entries of at least this size are streamed to callers that pull data asynchronously.
-inline constexpr std::int64_t kStreamedEntryMinSize = std::int64_t(1) << 20;
-
-// The entry of a content URL and the name it was found under, or Index -1 with the URL's own
-// name.
-struct TUrlEntry {
-    int Index = -1;
-    std::string Name;
-};
-// Finds the entry a content URL names. The whole decoded text comes first, so an entry whose
-// name really holds "#" still wins; then the text without the URL's fragment, which never
-// names a resource. A name not found as UTF-8 is tried again in Windows-1252, in which
-// archives made on Windows store their names.
-TUrlEntry FindUrlEntry(const TZLBArc2& archive, std::string_view url);
-
-// The content type of entries that the browser cannot recognise from their bytes (media, and
-// WebAssembly, which must be declared); empty for everything else, which the browser sniffs.
-std::string ContentTypeOfEntry(std::string_view entryName);
-
-// The entry name of a content URL: the root's 14 characters dropped (whatever their case), the
-// escapes decoded, "/" turned into "\", and everything from the first "?" cut off.
-std::string EntryNameFromUrl(std::string_view url);
-// Decodes %XX escapes and "+" of an 8-bit text; see the tests for cut-short escapes.
-std::string UrlDecode(std::string_view s);
-// The value of one hexadecimal digit; other characters give whatever the formula yields.
-BYTE HexDigitValue(char c);
 // The system's folder for temporary files, ending with "/": TMPDIR, TMP or TEMP when it names
 // an existing folder, else /tmp; made absolute.
 std::string SystemTempDir();
-
-// The archive that requests are served from: the main window's reader, set when the window
-// creates it and cleared (null) before the window destroys it. Without one every request fails.
-void SetHandlerArchive(TZLBArc2* archive);
-TZLBArc2* HandlerArchive();
 
 // Unit life. Init creates the class factory (owned by the COM server), then HandlerLog and
 // TempFileList; Final deletes the temporary files and their private folder and frees both

@@ -11,7 +11,6 @@
 #include "Masks.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
-#include "ArchiveStorageKey.h"
 #include "Shell.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
@@ -27,7 +26,6 @@ ComPtr<IInternetSession> InternetSession;
 const char* MessageOf(const std::exception& e) {
     return e.what();
 }
-
 
 // The local file a masked link names: the URL without the content root, "\" turned into "/",
 // escapes, query and fragment kept, below dir. Nothing when the name would leave dir: an
@@ -112,7 +110,8 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
     SetName("Form1");
     LiveObjectCount = [] { return ComObjectCount(); };
 
-    Arc = new TZLBArc2(this);
+    Book = std::make_unique<TBookSession>();
+    Arc = &Book->Archive();
     Arc->SetName("Arc");
     Arc->MaxMemoryUsage = 128;
     Arc->ExtractWithPath = true;
@@ -181,16 +180,15 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
 
     view_.SetCaption(kApplicationTitle);
     view_.AttachBrowser(WebBrowser1->NativeWidget());
-    // Content requests read from this form's archive from now on.
-    SetHandlerArchive(Arc);
 }
 
 TForm1::~TForm1() {
     Destroying();
-    StopMediaServer();
-    SetHandlerArchive(nullptr);
-    // The browser calls back into the form's handlers, so it goes while the form is whole.
+    Book->StopServing();
+    // The browser calls back into the form's handlers, so it goes while the form is whole;
+    // the book's engine context and reader outlive it.
     DestroyComponents();
+    Book.reset();
 }
 
 void TForm1::Quit() {
@@ -216,13 +214,13 @@ void TForm1::FormCreate() {
         Quit();
         return;
     }
-    PrepareSession();
     // 6.
     ReadProjectOptions();
-    // 7.
+    // Storage, entry store and media server must be in place before the first page.
+    Book->Prepare(!ProjectOptions.ViewPassword.empty());
+    // 7. The agent is the book's own: requests of other books never carry it.
     if (!ProjectOptions.UserAgentText.empty()) {
-        const std::string& ua = ProjectOptions.UserAgentText;
-        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, ua.data(), static_cast<DWORD>(ua.size()), 0);
+        Book->SetUserAgent(ProjectOptions.UserAgentText);
     }
     // 8.
     if (!CheckViewPassword()) {
@@ -263,26 +261,6 @@ bool TForm1::OpenProjectArchive() {
     }
     Arc->OpenArchive(*chosen);
     return true;
-}
-
-void TForm1::PrepareSession() {
-    // Both must be in place before the browser shows its first page.
-    SetSessionStorageKey(ArchiveStorageKey(*Arc));
-    try {
-        MediaServer = std::make_unique<TLoopbackServer>(*Arc);
-        SetNameSpaceMirror(TNameSpaceMirror{std::string(kContentRoot), MediaServer->BaseUrl(),
-                                            TLoopbackServer::BulkPaths(*Arc)});
-    } catch (const std::exception&) {
-        // Without the server, media and large entries still come through the scheme.
-        MediaServer.reset();
-    }
-}
-
-void TForm1::StopMediaServer() {
-    if (MediaServer) {
-        SetNameSpaceMirror(TNameSpaceMirror{});
-        MediaServer.reset();
-    }
 }
 
 void TForm1::ReadProjectOptions() {
@@ -352,7 +330,7 @@ void TForm1::FormClose() {
 
 void TForm1::FormDestroy() {
     OptionsStream.reset();
-    StopMediaServer();
+    Book->StopServing();
     Arc->CloseArchive();
     UnregisterKivaNameSpace(ProtocolFactory, InternetSession);
 }
@@ -625,6 +603,11 @@ void TForm1::WebBrowser1QueryService(TComponent*, const GUID& rsid, const GUID& 
         Obj = nullptr;
         SecurityManager1->QueryInterface(IID_IInternetSecurityManager,
                                          reinterpret_cast<void**>(&Obj));
+        return;
+    }
+    // The browser finds its book (storage, agent, the content's services) here.
+    if (!Obj && (rsid == SID_SKivaWebSession || rsid == SID_SKivaBook)) {
+        Book->Services()->QueryService(rsid, iid, reinterpret_cast<void**>(&Obj));
     }
 }
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "BookSession.h"
 #include "Classes.h"
 #include "EmbeddedWB.h"
-#include "LoopbackServer.h"
 #include "MainView.h"
 #include "ProjectOptions.h"
 #include "SecurityManager.h"
@@ -52,15 +52,16 @@ public:
     TForm1(IMainView& view, TStartupParams startup);
     ~TForm1() override;
 
-    // Components of the design, owned by the form.
+    // Everything that belongs to the open book, handed down to the browser and the content
+    // protocol through its services. It outlives the form's components: the browser goes
+    // first.
+    std::unique_ptr<TBookSession> Book;
+    // Components of the design, owned by the form; the reader is the book's.
     TZLBArc2* Arc = nullptr;
     TEmbeddedWB* WebBrowser1 = nullptr;
     // The browser area's context menu.
     TPopupMenu* PopupMenu2 = nullptr;
     std::unique_ptr<TMemoryStream> OptionsStream;
-    // Serves the archive to the browser's media player and bulk fetches; absent when it
-    // could not start, and then those requests go through the scheme.
-    std::unique_ptr<TLoopbackServer> MediaServer;
 
     TProjectOptions ProjectOptions;
     std::string HomeUrl;
@@ -136,8 +137,6 @@ private:
     void OpenExternalFile(const std::string& url);
     // Step 5 of the create handler: false when the application is to quit.
     bool OpenProjectArchive();
-    void PrepareSession();
-    void StopMediaServer();
     void ReadProjectOptions();
     bool CheckViewPassword();
     void ApplyWindowOptions();

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BookSession.h"
 #include "ComServer.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
@@ -88,20 +89,20 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "the COM server did not register its class objects\n");
         return 1;
     }
-    kiva::TZLBArc2 arc(nullptr);
+    kiva::TBookSession book;
+    kiva::TZLBArc2& arc = book.Archive();
     arc.MaxMemoryUsage = 128;
     arc.ExtractWithPath = true;
     arc.SavePaths = true;
     arc.VerifyArchiveCRC = false;
     arc.OpenArchive(archiveFile);
-    kiva::SetHandlerArchive(&arc);
     kiva::ComPtr<kiva::IClassFactory> factory;
     kiva::ComPtr<kiva::IInternetSession> session;
     kiva::RegisterKivaNameSpace(factory, session);
 
     const std::u16string url = kiva::AnsiToWide("kiva://bundle/" + entry);
     const std::string onDisk = ReadWholeFile(diskFile);
-    const kiva::TNameSpaceResponse first = kiva::RunNameSpaceRequest(url);
+    const kiva::TNameSpaceResponse first = kiva::RunNameSpaceRequest(url, 0, book.Services());
     if (first.Result != kiva::S_OK) {
         std::fprintf(stderr, "the request for %s failed: %08X\n", entry.c_str(),
                      static_cast<unsigned>(first.Result));
@@ -113,8 +114,9 @@ int Run(int argc, char** argv) {
     }
 
     std::size_t sink = 0;
-    const double protocol =
-        MedianMicros(iterations, [&] { sink += kiva::RunNameSpaceRequest(url).Data.size(); });
+    const double protocol = MedianMicros(iterations, [&] {
+        sink += kiva::RunNameSpaceRequest(url, 0, book.Services()).Data.size();
+    });
     const double extract = MedianMicros(iterations, [&] {
         kiva::TMemoryStream stream;
         arc.ExtractToStream(stream, entry);
@@ -125,7 +127,6 @@ int Run(int argc, char** argv) {
     kiva::UnregisterKivaNameSpace(factory, session);
     factory.Reset();
     session.Reset();
-    kiva::SetHandlerArchive(nullptr);
     arc.CloseArchive();
     kiva::ComServer().Finalize();
 

@@ -616,8 +616,6 @@ TWebKitBrowser::TWebKitBrowser()
             browser->contextTargetTime_ = g_get_monotonic_time();
         }),
         this);
-    ApplyMirror(NameSpaceMirror());
-    SetNameSpaceMirrorListener([this](const TNameSpaceMirror& mirror) { ApplyMirror(mirror); });
     commands_ = std::make_unique<TWebKitCommands>(container_.get());
 }
 
@@ -625,7 +623,19 @@ WebKitWebView* TWebKitBrowser::View() {
     if (view_) {
         return view_.get();
     }
-    context_ = TWebKitContext::Instance();
+    // The book's context, storage and mirror come from the host, which offers its book's web
+    // session among its services.
+    TWebSession* session = nullptr;
+    if (ComPtr<IServiceProvider> services = SiteAs<IServiceProvider>()) {
+        ComPtr<IWebSessionProvider> provider;
+        if (services->QueryService(SID_SKivaWebSession, IID_IWebSessionProvider,
+                                   provider.ReleaseAndGetVoidAddress()) == S_OK &&
+            provider) {
+            session = provider->WebSession();
+        }
+    }
+    context_ = TWebKitContext::For(session);
+    ApplyMirror(session ? session->Mirror : TNameSpaceMirror{});
     view_ = AdoptGObject(WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_->Context(), "settings",
                      context_->Settings(), "user-content-manager", content_.get(), nullptr)));
@@ -690,7 +700,6 @@ void TWebKitBrowser::ApplyMirror(const TNameSpaceMirror& mirror) {
 }
 
 TWebKitBrowser::~TWebKitBrowser() {
-    SetNameSpaceMirrorListener(nullptr);
     // The view may outlive this object inside its window; it must not call back into it.
     if (view_) {
         g_signal_handlers_disconnect_by_data(webkit_web_view_get_back_forward_list(view_.get()),
@@ -1279,7 +1288,8 @@ void TWebKitBrowser::SaveEntryLater(const std::string& uri, const std::string& s
             try {
                 const std::string file = job->Self->ChooseSaveFile(job->Name);
                 if (!file.empty()) {
-                    const TNameSpaceResponse body = RunNameSpaceRequest(AnsiToWide(job->Uri));
+                    const TNameSpaceResponse body = RunNameSpaceRequest(
+                        AnsiToWide(job->Uri), 0, job->Self->context_->RequestServices());
                     GError* error = nullptr;
                     if (FAILED(body.Result) ||
                         !g_file_set_contents(file.c_str(), body.Data.data(),

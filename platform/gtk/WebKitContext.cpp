@@ -1,5 +1,6 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "WebKitContext.h"
+#include "Trace.h"
 #include "UrlMon.h"
 
 #include <algorithm>
@@ -16,8 +17,14 @@ namespace {
 
 constexpr const char* kScheme = "kiva";
 
-void OnNameSpaceRequest(WebKitURISchemeRequest* request, gpointer) {
-    ServeNameSpaceRequest(request);
+// What the scheme's callback hands every request: the book's services, owned by the web
+// context's registration and let go with it.
+struct TSchemeData {
+    ComPtr<IServiceProvider> Services;
+};
+
+void OnNameSpaceRequest(WebKitURISchemeRequest* request, gpointer data) {
+    ServeNameSpaceRequest(request, static_cast<TSchemeData*>(data)->Services.Get());
 }
 
 constexpr const char* kFailureListenerKey = "kiva-name-space-failure-listener";
@@ -67,21 +74,24 @@ public:
     explicit TServedRequest(WebKitURISchemeRequest* request)
         : request_(WEBKIT_URI_SCHEME_REQUEST(g_object_ref(request))) {}
 
-    void Start() {
+    void Start(IServiceProvider* services) {
         std::weak_ptr<TServedRequest> self = weak_from_this();
         protocol_ = TNameSpaceRequest::Start(
-            AnsiToWide(webkit_uri_scheme_request_get_uri(request_.get())), [self] {
+            AnsiToWide(webkit_uri_scheme_request_get_uri(request_.get())),
+            [self] {
                 if (auto s = self.lock()) {
                     s->Notified();
                 }
-            });
+            },
+            TRequestContext{DispatchToMainLoop, ComPtr<IServiceProvider>(services)});
         if (!TryAnswer()) {
             // Neither data nor a failure yet: kept until the protocol says more.
             Waiting().insert(shared_from_this());
         }
     }
 
-    // Starts a read of the body into buffer; the task completes now or at a later notification.
+    // Starts a read of the body into buffer; the task completes now, at a later notification,
+    // or when its cancellable is cancelled.
     void Read(GTask* task, void* buffer, gsize count) {
         if (pending_) {
             g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_PENDING,
@@ -92,6 +102,12 @@ public:
         pending_ = task;
         buffer_ = buffer;
         count_ = static_cast<ULONG>(std::min<gsize>(count, G_MAXUINT32));
+        ++read_;
+        if (GCancellable* cancellable = g_task_get_cancellable(task)) {
+            cancelHandler_ = g_cancellable_connect(
+                cancellable, G_CALLBACK(OnCancelled), new TCancelWatch{weak_from_this(), read_},
+                [](gpointer p) { delete static_cast<TCancelWatch*>(p); });
+        }
         TryRead();
     }
 
@@ -100,13 +116,43 @@ public:
             protocol_->Close();
         }
         if (pending_) {
-            GTask* task = std::exchange(pending_, nullptr);
-            g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_CLOSED, "The stream was closed");
-            g_object_unref(task);
+            g_task_return_new_error(Finish(), G_IO_ERROR, G_IO_ERROR_CLOSED,
+                                    "The stream was closed");
+            Unref();
         }
     }
 
 private:
+    struct TCancelWatch {
+        std::weak_ptr<TServedRequest> Served;
+        unsigned Read;
+    };
+
+    // The cancellable may fire on any thread; the read it cancels is ended on the main loop,
+    // where every other step of the request runs.
+    static void OnCancelled(GCancellable*, gpointer data) {
+        const auto* watch = static_cast<TCancelWatch*>(data);
+        DispatchToMainLoop([served = watch->Served, read = watch->Read] {
+            if (auto s = served.lock(); s && s->pending_ && s->read_ == read) {
+                g_task_return_new_error(s->Finish(), G_IO_ERROR, G_IO_ERROR_CANCELLED,
+                                        "The read was cancelled");
+                s->Unref();
+            }
+        });
+    }
+
+    // Takes the pending read's task, no longer watching its cancellable; the caller returns
+    // a result on it and lets it go with Unref.
+    GTask* Finish() {
+        finished_ = std::exchange(pending_, nullptr);
+        if (cancelHandler_ != 0) {
+            g_cancellable_disconnect(g_task_get_cancellable(finished_), cancelHandler_);
+            cancelHandler_ = 0;
+        }
+        return finished_;
+    }
+    void Unref() { g_object_unref(std::exchange(finished_, nullptr)); }
+
     static std::set<std::shared_ptr<TServedRequest>>& Waiting() {
         static std::set<std::shared_ptr<TServedRequest>> waiting;
         return waiting;
@@ -158,7 +204,7 @@ private:
         if (hr == E_PENDING) {
             return;
         }
-        GTask* task = std::exchange(pending_, nullptr);
+        GTask* task = Finish();
         if (SUCCEEDED(hr)) {
             g_task_return_int(task, hr == S_FALSE ? 0 : static_cast<gssize>(n));
         } else {
@@ -166,13 +212,16 @@ private:
             g_task_return_new_error(task, TWebKitContext::NameSpaceErrorQuark(), hr, "%s",
                                     NameSpaceErrorText(hr).c_str());
         }
-        g_object_unref(task);
+        Unref();
     }
 
     GObjectPtr<WebKitURISchemeRequest> request_;
     std::shared_ptr<TNameSpaceRequest> protocol_;
     bool answered_ = false;
     GTask* pending_ = nullptr;
+    GTask* finished_ = nullptr;
+    unsigned read_ = 0;
+    gulong cancelHandler_ = 0;
     void* buffer_ = nullptr;
     ULONG count_ = 0;
 };
@@ -217,6 +266,7 @@ void ReleaseServed(KivaProtocolStream* self) {
         try {
             (*served)->Close();
         } catch (...) {
+            TraceCaughtError("closing a response");
         }
     }
 }
@@ -249,14 +299,9 @@ gboolean RunDispatched(gpointer data) {
     try {
         (*call)();
     } catch (...) {
+        TraceCaughtError("a request's notification");
     }
     return G_SOURCE_REMOVE;
-}
-
-// The folders of the session's private storage, one pair per storage key.
-std::string StorageFolder(const char* base, const std::string& key) {
-    GCharPtr path(g_build_filename(base, "kivabook-viewer", "books", key.c_str(), nullptr));
-    return path.get();
 }
 
 } // namespace
@@ -298,9 +343,15 @@ std::string NameSpaceErrorText(HRESULT result) {
     return text;
 }
 
-void ServeNameSpaceRequest(WebKitURISchemeRequest* request) noexcept {
+void DispatchToMainLoop(std::function<void()> call) {
+    g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, RunDispatched,
+                               new std::function<void()>(std::move(call)),
+                               [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+}
+
+void ServeNameSpaceRequest(WebKitURISchemeRequest* request, IServiceProvider* services) noexcept {
     try {
-        std::make_shared<TServedRequest>(request)->Start();
+        std::make_shared<TServedRequest>(request)->Start(services);
     } catch (...) {
         // Only allocation can fail before the request is answered.
         FinishWithError(request, E_OUTOFMEMORY);
@@ -311,37 +362,35 @@ GQuark TWebKitContext::NameSpaceErrorQuark() {
     return g_quark_from_static_string("kiva-name-space-error-quark");
 }
 
-std::shared_ptr<TWebKitContext> TWebKitContext::Instance() {
-    static std::weak_ptr<TWebKitContext> current;
-    if (auto instance = current.lock()) {
-        return instance;
+std::shared_ptr<TWebKitContext> TWebKitContext::For(TWebSession* session) {
+    if (!session) {
+        return std::shared_ptr<TWebKitContext>(new TWebKitContext(TWebSession{}));
     }
-    std::shared_ptr<TWebKitContext> instance(new TWebKitContext());
-    current = instance;
-    return instance;
+    if (auto known = std::dynamic_pointer_cast<TWebKitContext>(session->Engine)) {
+        return known;
+    }
+    std::shared_ptr<TWebKitContext> context(new TWebKitContext(*session));
+    session->Engine = context;
+    return context;
 }
 
 namespace {
 
-// Each archive keeps its web data (local storage, IndexedDB, cookies, cache) in folders of its
-// own, named by the session's storage key; without a key nothing outlives the process.
-GObjectPtr<WebKitWebContext> NewContext() {
-    const std::string key = SessionStorageKey();
+// Each book keeps its web data (local storage, IndexedDB, cookies, cache) in folders of its
+// own; without them nothing outlives the context.
+GObjectPtr<WebKitWebContext> NewContext(const TWebSession& session) {
     GObjectPtr<WebKitWebsiteDataManager> data;
-    if (key.empty()) {
+    if (session.DataFolder.empty() || session.CacheFolder.empty()) {
         data = AdoptGObject(webkit_website_data_manager_new_ephemeral());
     } else {
-        const std::string dataDir = StorageFolder(g_get_user_data_dir(), key);
-        const std::string cacheDir = StorageFolder(g_get_user_cache_dir(), key);
-        data = AdoptGObject(webkit_website_data_manager_new("base-data-directory", dataDir.c_str(),
-                                                            "base-cache-directory",
-                                                            cacheDir.c_str(), nullptr));
+        data = AdoptGObject(webkit_website_data_manager_new(
+            "base-data-directory", session.DataFolder.c_str(), "base-cache-directory",
+            session.CacheFolder.c_str(), nullptr));
     }
     GObjectPtr<WebKitWebContext> context(
         webkit_web_context_new_with_website_data_manager(data.get()));
-    if (!key.empty()) {
-        GCharPtr cookies(g_build_filename(StorageFolder(g_get_user_data_dir(), key).c_str(),
-                                          "cookies.sqlite", nullptr));
+    if (!session.DataFolder.empty()) {
+        GCharPtr cookies(g_build_filename(session.DataFolder.c_str(), "cookies.sqlite", nullptr));
         webkit_cookie_manager_set_persistent_storage(
             webkit_web_context_get_cookie_manager(context.get()), cookies.get(),
             WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
@@ -351,36 +400,25 @@ GObjectPtr<WebKitWebContext> NewContext() {
 
 } // namespace
 
-TWebKitContext::TWebKitContext() : context_(NewContext()), settings_(webkit_settings_new()) {
-    // Protocols that inflate on other threads announce their progress on the main loop.
-    SetRequestDispatcher([](std::function<void()> call) {
-        g_main_context_invoke_full(
-            nullptr, G_PRIORITY_DEFAULT, RunDispatched, new std::function<void()>(std::move(call)),
-            [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
-    });
-    webkit_web_context_register_uri_scheme(context_.get(), kScheme, &OnNameSpaceRequest, nullptr,
-                                           nullptr);
+TWebKitContext::TWebKitContext(const TWebSession& session)
+    : services_(session.RequestServices), context_(NewContext(session)),
+      settings_(webkit_settings_new()) {
+    webkit_web_context_register_uri_scheme(context_.get(), kScheme, &OnNameSpaceRequest,
+                                           new TSchemeData{services_},
+                                           [](gpointer p) { delete static_cast<TSchemeData*>(p); });
     WebKitSecurityManager* security = webkit_web_context_get_security_manager(context_.get());
     // A secure, CORS-enabled scheme: its pages fetch their own resources by script as well.
     webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
     webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
     // Text-size levels scale the text and leave pictures as they are.
     webkit_settings_set_zoom_text_only(settings_.get(), TRUE);
-    ApplyUserAgent(SessionUserAgent());
-    SetSessionUserAgentListener([this](const std::string& agent) { ApplyUserAgent(agent); });
+    // Settings are shared by every view of the book, so page and sub-resource requests and the
+    // page's navigator.userAgent all carry the book's agent.
+    if (!session.UserAgent.empty()) {
+        webkit_settings_set_user_agent(settings_.get(), session.UserAgent.c_str());
+    }
 }
 
-TWebKitContext::~TWebKitContext() {
-    SetSessionUserAgentListener(nullptr);
-    // The dispatcher stays: requests that outlive the context still announce their progress,
-    // and those announcements must reach the main loop, not run on an inflating thread.
-}
-
-void TWebKitContext::ApplyUserAgent(const std::string& userAgent) {
-    // Settings are shared by every view, so page and sub-resource requests and the page's
-    // navigator.userAgent all carry the session's agent from the next request on.
-    webkit_settings_set_user_agent(settings_.get(),
-                                   userAgent.empty() ? nullptr : userAgent.c_str());
-}
+TWebKitContext::~TWebKitContext() = default;
 
 } // namespace kiva

@@ -6,6 +6,7 @@
 #include "WebKitBrowser.h"
 #include "WebKitCommands.h"
 #include "WebKitDocument.h"
+#include "WebSession.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -156,6 +157,13 @@ bool PumpUntil(const std::function<bool()>& done) {
     return true;
 }
 
+// The host's book, as far as the browser asks for it: its web session.
+class TTestWebSession final : public TComObjectWith<IWebSessionProvider> {
+public:
+    TWebSession* WebSession() override { return &Session; }
+    TWebSession Session;
+};
+
 class WebKitBrowser : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -174,6 +182,13 @@ protected:
         session_->RegisterNameSpace(factory_.Get(), kSiteClass, u"kiva", 0, nullptr, 0);
 
         wb_ = std::make_unique<TEmbeddedWB>(nullptr);
+        book_ = ComPtr<TTestWebSession>(new TTestWebSession());
+        wb_->OnQueryService = [this](TComponent*, const GUID& rsid, const GUID& iid,
+                                     IUnknown*& obj) {
+            if (rsid == SID_SKivaWebSession) {
+                book_->QueryInterface(iid, reinterpret_cast<void**>(&obj));
+            }
+        };
         wb_->OnBeforeNavigate2 = [this](TComponent*, IUnknown*, std::string& url, std::int32_t,
                                         const std::string&, const std::string&, const std::string&,
                                         bool& cancel) {
@@ -215,8 +230,8 @@ protected:
         wb_.reset();
         gtk_widget_destroy(window_);
         session_->UnregisterNameSpace(factory_.Get(), u"kiva");
-        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0);
-        SetNameSpaceMirror(TNameSpaceMirror{});
+        // The book's context ends after the browser, as the book's session ends it.
+        book_->Session.Engine.reset();
     }
 
     void Log(const std::string& line) { log_.push_back(line); }
@@ -302,6 +317,7 @@ protected:
     TWebKitBrowserRegistration registration_;
     ComPtr<IInternetSession> session_;
     ComPtr<TSiteFactory> factory_;
+    ComPtr<TTestWebSession> book_;
     std::unique_ptr<TEmbeddedWB> wb_;
     GtkWidget* window_ = nullptr;
     std::vector<std::string> log_;
@@ -351,16 +367,16 @@ TEST_F(WebKitBrowser, BlankPageCompletesAndHistoryReportsBackAndForward) {
     EXPECT_TRUE(PumpUntil([&] { return canGoForward_ && !canGoBack_; }));
 }
 
-TEST_F(WebKitBrowser, TheSessionUserAgentReachesThePage) {
+TEST_F(WebKitBrowser, TheBooksUserAgentReachesThePage) {
     const std::string agent = "KivaTestAgent/1.0";
-    UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, agent.data(), static_cast<DWORD>(agent.size()),
-                          0);
+    book_->Session.UserAgent = agent;
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     EXPECT_EQ(Evaluate("navigator.userAgent"), agent);
 }
 
 TEST_F(WebKitBrowser, MediaOfTheArchivesPagesPlaysFromTheMirror) {
-    SetNameSpaceMirror(TNameSpaceMirror{"kiva://bundle/", "http://127.0.0.1:9/p/", {"big.bin"}});
+    book_->Session.Mirror =
+        TNameSpaceMirror{"kiva://bundle/", "http://127.0.0.1:9/p/", {"big.bin"}};
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     const std::string mirror = "http://127.0.0.1:9/p/";
     // Set as a property, as an attribute, in markup, through the Audio constructor.

@@ -238,56 +238,21 @@ TEST(InternetSession, IsOneObjectAndRejectsBadArguments) {
     EXPECT_EQ(a->UnregisterNameSpace(nullptr, u"x"), E_INVALIDARG);
 }
 
-class UserAgentTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetSessionUserAgentListener([this](const std::string& ua) { heard.push_back(ua); });
+// The agent goes into request headers and into the browser, which needs valid UTF-8.
+TEST(CleanUserAgent, NeverCarriesHeaderBreaksTerminatorsOrBrokenText) {
+    const struct {
+        std::string In;
+        std::string Out;
+    } cases[] = {
+        {"KivaAgent/1.0", "KivaAgent/1.0"},
+        {std::string("Other/2\0junk", 12), "Other/2"},
+        {"Agent\r\nX-Injected: 1", "Agent  X-Injected: 1"},
+        {"Agent \xE9t\xE9", "Agent \xEF\xBF\xBDt\xEF\xBF\xBD"},
+        {std::string("\0x", 2), ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CleanUserAgent(c.In), c.Out) << c.In;
     }
-    void TearDown() override {
-        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0);
-        SetSessionUserAgentListener(nullptr);
-    }
-    HRESULT Set(const std::string& text) {
-        return UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, text.data(),
-                                     static_cast<DWORD>(text.size()), 0);
-    }
-    std::vector<std::string> heard;
-};
-
-TEST_F(UserAgentTest, IsStoredAndAnnouncedOncePerChange) {
-    EXPECT_EQ(SessionUserAgent(), "");
-    EXPECT_EQ(Set("KivaAgent/1.0"), S_OK);
-    EXPECT_EQ(SessionUserAgent(), "KivaAgent/1.0");
-    EXPECT_EQ(Set("KivaAgent/1.0"), S_OK);
-    ASSERT_EQ(heard, std::vector<std::string>{"KivaAgent/1.0"});
-    // Only the announced length counts; a terminator inside it is not part of the agent.
-    EXPECT_EQ(UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, "Other/2\0junk", 12, 0), S_OK);
-    EXPECT_EQ(SessionUserAgent(), "Other/2");
-    EXPECT_EQ(UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, "Other/2 and more", 7, 0), S_OK);
-    EXPECT_EQ(heard.size(), 2u);
-    EXPECT_EQ(UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0), S_OK);
-    EXPECT_EQ(SessionUserAgent(), "");
-    EXPECT_EQ(heard.back(), "");
-}
-
-TEST_F(UserAgentTest, NeverCarriesHeaderBreaksOrBrokenText) {
-    EXPECT_EQ(Set("Agent\r\nX-Injected: 1"), S_OK);
-    EXPECT_EQ(SessionUserAgent(), "Agent  X-Injected: 1");
-    EXPECT_EQ(Set("Agent \xE9t\xE9"), S_OK);
-    EXPECT_EQ(SessionUserAgent(), "Agent \xEF\xBF\xBDt\xEF\xBF\xBD");
-}
-
-TEST_F(UserAgentTest, RejectsEmptyTextsAndOtherOptions) {
-    EXPECT_EQ(UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, nullptr, 5, 0), E_INVALIDARG);
-    EXPECT_EQ(UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, "x", 0, 0), E_INVALIDARG);
-    EXPECT_EQ(UrlMkSetSessionOption(0x12345678, "x", 1, 0), E_INVALIDARG);
-    EXPECT_TRUE(heard.empty());
-}
-
-TEST_F(UserAgentTest, AFailingListenerDoesNotUndoTheOption) {
-    SetSessionUserAgentListener([](const std::string&) { throw std::runtime_error("no"); });
-    EXPECT_EQ(Set("Agent/3"), S_OK);
-    EXPECT_EQ(SessionUserAgent(), "Agent/3");
 }
 
 } // namespace

@@ -373,13 +373,25 @@ TEST_F(HandlerTest, ANameThatOnlyTheLookUpUnderstandsFailsCleanly) {
               Lines{"result " + Hex(kEntryFailure) + " 0 C:ten.bin not found in archive"});
 }
 
-TEST_F(HandlerTest, WithoutAnArchiveEveryRequestFails) {
-    SetHandlerArchive(nullptr);
+TEST_F(HandlerTest, WithoutAnOpenBookEveryRequestFails) {
+    // A request that brings no book, one whose book's archive is closed, and one that comes
+    // after the book has ended.
+    auto other = std::make_unique<TBookSession>();
+    ComPtr<IServiceProvider> closed(other->Services());
+    std::unique_ptr<TBookSession> open = std::move(book);
     EXPECT_EQ(StartOn(u"kiva://bundle/index.html"), kEntryFailure);
-    EXPECT_EQ(sink->Calls.size(), 1u);
-    arc.CloseArchive();
-    SetHandlerArchive(&arc);
+    EXPECT_EQ(sink->Calls,
+              Lines{"result " + Hex(kEntryFailure) + " 0 No archive is currently open"});
+    book = std::move(other);
     EXPECT_EQ(StartOn(u"kiva://bundle/index.html", BINDF_NEEDFILE), kEntryFailure);
+    book = std::move(open);
+    ComPtr<IServiceProvider> ended(book->Services());
+    book.reset();
+    handler = ComPtr<TOurNSHandler>(new TOurNSHandler);
+    sink = ComPtr<test::TRecordingSink>(new test::TRecordingSink);
+    bindInfo = ComPtr<test::TRecordingBindInfo>(new test::TRecordingBindInfo(0, S_OK, ended.Get()));
+    EXPECT_EQ(handler->Start(u"kiva://bundle/index.html", sink.Get(), bindInfo.Get(), 0, 0),
+              kEntryFailure);
 }
 
 TEST_F(HandlerTest, AnUnwritableTempFolderFailsTheFileNeedingRequest) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ArchiveBytes.h"
+#include "BookSession.h"
 #include "OurNSHandler.h"
 #include "ZLIBArchive2.h"
 
@@ -45,19 +46,26 @@ public:
     std::vector<std::string> Calls;
 };
 
-class TRecordingBindInfo final : public TComObjectWith<IInternetBindInfo> {
+// The bind information of a request that reads the given book's services (none when null).
+class TRecordingBindInfo final : public TComObjectWith<IInternetBindInfo, IServiceProvider> {
 public:
-    TRecordingBindInfo(DWORD flags, HRESULT result) : flags_(flags), result_(result) {}
+    TRecordingBindInfo(DWORD flags, HRESULT result, IServiceProvider* services)
+        : flags_(flags), result_(result), services_(services) {}
     HRESULT GetBindInfo(DWORD* grfBINDF, BINDINFO* info) override {
         AskedSize = info->cbSize;
         *grfBINDF = flags_;
         return result_;
+    }
+    HRESULT QueryService(REFGUID service, REFIID iid, void** object) override {
+        *object = nullptr;
+        return services_ ? services_->QueryService(service, iid, object) : E_NOINTERFACE;
     }
     ULONG AskedSize = 0;
 
 private:
     DWORD flags_;
     HRESULT result_;
+    ComPtr<IServiceProvider> services_;
 };
 
 struct TReadStep {
@@ -78,21 +86,32 @@ protected:
             savedTmpDir_ = old;
         }
         setenv("TMPDIR", tempDir.c_str(), 1);
+        // The book's folders (entry files) go below the test's own folder.
+        for (const char* var : {"XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
+            if (const char* old = std::getenv(var)) {
+                savedXdg_.emplace_back(var, old);
+            }
+            setenv(var, (dir / var).c_str(), 1);
+        }
 
         archiveFile = (dir / "site.kvb").string();
         Archive().WriteTo(archiveFile);
         arc.OpenArchive(archiveFile);
         OurNSHandlerInit();
-        SetHandlerArchive(&arc);
     }
 
     void TearDown() override {
-        SetHandlerArchive(nullptr);
+        book.reset();
         OurNSHandlerFinal();
         if (savedTmpDir_) {
             setenv("TMPDIR", savedTmpDir_->c_str(), 1);
         } else {
             unsetenv("TMPDIR");
+        }
+        unsetenv("XDG_CACHE_HOME");
+        unsetenv("XDG_DATA_HOME");
+        for (const auto& [var, value] : savedXdg_) {
+            setenv(var.c_str(), value.c_str(), 1);
         }
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
@@ -122,9 +141,13 @@ protected:
     HRESULT StartOn(const std::u16string& url, DWORD flags = 0, HRESULT bindResult = S_OK) {
         handler = ComPtr<TOurNSHandler>(new TOurNSHandler);
         sink = ComPtr<TRecordingSink>(new TRecordingSink);
-        bindInfo = ComPtr<TRecordingBindInfo>(new TRecordingBindInfo(flags, bindResult));
+        bindInfo = ComPtr<TRecordingBindInfo>(
+            new TRecordingBindInfo(flags, bindResult, book ? book->Services() : nullptr));
         return handler->Start(url.c_str(), sink.Get(), bindInfo.Get(), 0, 0);
     }
+
+    // The services a request of the open book carries.
+    IServiceProvider* Services() const { return book ? book->Services() : nullptr; }
 
     std::vector<TReadStep> ReadAll(ULONG cb, std::string& data) {
         std::vector<TReadStep> steps;
@@ -144,13 +167,16 @@ protected:
     std::filesystem::path dir;
     std::filesystem::path tempDir;
     std::string archiveFile;
-    TZLBArc2 arc{nullptr};
+    // The book the requests read; the handler finds it through the bind information.
+    std::unique_ptr<TBookSession> book = std::make_unique<TBookSession>();
+    TZLBArc2& arc = book->Archive();
     ComPtr<TOurNSHandler> handler;
     ComPtr<TRecordingSink> sink;
     ComPtr<TRecordingBindInfo> bindInfo;
 
 private:
     std::optional<std::string> savedTmpDir_;
+    std::vector<std::pair<std::string, std::string>> savedXdg_;
 };
 
 } // namespace kiva::test

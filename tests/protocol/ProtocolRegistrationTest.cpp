@@ -44,18 +44,18 @@ TEST_F(RegistrationTest, ServesTheSchemeFromRegistrationToWithdrawal) {
     EXPECT_TRUE(IsNameSpaceRegistered("kiva"));
     EXPECT_TRUE(IsNameSpaceRegistered("KIVA"));
 
-    TNameSpaceResponse r = RunNameSpaceRequest(u"kiva://bundle/index.html");
+    TNameSpaceResponse r = RunNameSpaceRequest(u"kiva://bundle/index.html", 0, Services());
     EXPECT_EQ(r.Result, S_OK);
     EXPECT_EQ(r.Data, "<html><title>Index</title></html>");
     EXPECT_EQ(r.HttpStatus, 200);
     EXPECT_TRUE(r.CacheFileName.empty());
     EXPECT_EQ(ComObjectCount(), 0);
 
-    r = RunNameSpaceRequest(u"kiva://bundle/empty.bin");
+    r = RunNameSpaceRequest(u"kiva://bundle/empty.bin", 0, Services());
     EXPECT_EQ(r.Result, S_OK);
     EXPECT_TRUE(r.Data.empty());
 
-    r = RunNameSpaceRequest(u"kiva://bundle/media/clip.swf", BINDF_NEEDFILE);
+    r = RunNameSpaceRequest(u"kiva://bundle/media/clip.swf", BINDF_NEEDFILE, Services());
     EXPECT_EQ(r.Result, S_OK);
     EXPECT_EQ(r.Data, "first clip");
     EXPECT_EQ(fs::path(r.CacheFileName).filename(), "clip.swf");
@@ -63,7 +63,8 @@ TEST_F(RegistrationTest, ServesTheSchemeFromRegistrationToWithdrawal) {
 
     UnregisterKivaNameSpace(protocolFactory, internetSession);
     EXPECT_FALSE(IsNameSpaceRegistered("kiva"));
-    EXPECT_EQ(RunNameSpaceRequest(u"kiva://bundle/index.html").Result, INET_E_UNKNOWN_PROTOCOL);
+    EXPECT_EQ(RunNameSpaceRequest(u"kiva://bundle/index.html", 0, Services()).Result,
+              INET_E_UNKNOWN_PROTOCOL);
 }
 
 struct FailureCase {
@@ -76,7 +77,7 @@ class RegisteredFailures : public RegistrationTest,
 
 TEST_P(RegisteredFailures, AreFailingResponses) {
     RegisterKivaNameSpace(protocolFactory, internetSession);
-    const TNameSpaceResponse r = RunNameSpaceRequest(GetParam().Url);
+    const TNameSpaceResponse r = RunNameSpaceRequest(GetParam().Url, 0, Services());
     EXPECT_EQ(r.Result, GetParam().Result);
     EXPECT_TRUE(r.Data.empty());
     EXPECT_EQ(ComObjectCount(), 0);
@@ -94,7 +95,8 @@ TEST_F(RegistrationTest, WithoutTheClassObjectNothingRaisesAndNothingIsServed) {
     EXPECT_FALSE(protocolFactory);
     EXPECT_TRUE(internetSession);
     EXPECT_FALSE(IsNameSpaceRegistered("kiva"));
-    EXPECT_EQ(RunNameSpaceRequest(u"kiva://bundle/index.html").Result, INET_E_UNKNOWN_PROTOCOL);
+    EXPECT_EQ(RunNameSpaceRequest(u"kiva://bundle/index.html", 0, Services()).Result,
+              INET_E_UNKNOWN_PROTOCOL);
 }
 
 TEST_F(RegistrationTest, WithdrawingWithoutASessionDoesNothing) {
@@ -110,12 +112,13 @@ TEST_F(RegistrationTest, WithdrawingWithoutASessionDoesNothing) {
 
 TEST_F(RegistrationTest, TheProcessEndRemovesFilesAndThenTheClassObject) {
     RegisterKivaNameSpace(protocolFactory, internetSession);
-    const TNameSpaceResponse r = RunNameSpaceRequest(u"kiva://bundle/ten.bin", BINDF_NEEDFILE);
+    const TNameSpaceResponse r =
+        RunNameSpaceRequest(u"kiva://bundle/ten.bin", BINDF_NEEDFILE, Services());
     ASSERT_TRUE(fs::exists(r.CacheFileName));
     const std::string folder = HandlerTempFolder();
 
     // Main window destroyed, then the units finalised in the program's order.
-    SetHandlerArchive(nullptr);
+    book.reset();
     UnregisterKivaNameSpace(protocolFactory, internetSession);
     OleUninitialize();
     protocolFactory.Reset();

@@ -11,9 +11,10 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 #include "ComServer.h"
-#include "EntryFiles.h"
+#include "EntryStore.h"
 #include "LoopbackServer.h"
 #include "OurNSHandler.h"
 #include "ProtocolFixture.h"
@@ -34,14 +35,14 @@ std::string LargeContent() {
 // Calls brought to the test's thread, as the main loop brings them in the viewer.
 class TCallQueue {
 public:
-    TCallQueue() {
-        SetRequestDispatcher([this](std::function<void()> call) {
+    // Queues calls from any thread for this one.
+    TRequestDispatcher Dispatcher() {
+        return [this](std::function<void()> call) {
             std::lock_guard lock(mutex_);
             calls_.push_back(std::move(call));
             ready_.notify_all();
-        });
+        };
     }
-    ~TCallQueue() { SetRequestDispatcher(nullptr); }
 
     // Runs the next call, waiting up to 10 s for one; false when none came.
     bool RunNext() {
@@ -95,6 +96,7 @@ protected:
         const std::string file = (dir / "large.kvb").string();
         a.WriteTo(file);
         arc.OpenArchive(file);
+        book->Prepare(false);
         ASSERT_TRUE(ComServer().Initialize({}));
         RegisterKivaNameSpace(factory, session);
     }
@@ -106,10 +108,19 @@ protected:
         ProtocolTest::TearDown();
     }
 
+    // Starts a request of the book as the browser's side does, its notifications brought to
+    // this thread through the queue.
+    std::shared_ptr<TNameSpaceRequest> Start(const std::u16string& url,
+                                             TNameSpaceRequest::TNotify notify) {
+        return TNameSpaceRequest::Start(
+            url, std::move(notify),
+            TRequestContext{queue.Dispatcher(), ComPtr<IServiceProvider>(Services())});
+    }
+
     // Pulls a whole body the way the browser's side does; the last Read's result comes back.
     HRESULT Pull(const std::u16string& url, std::string& body, int* notified = nullptr) {
         int notifications = 0;
-        auto request = TNameSpaceRequest::Start(url, [&] { ++notifications; });
+        auto request = Start(url, [&] { ++notifications; });
         if (FAILED(request->Status())) {
             return request->Status();
         }
@@ -163,26 +174,38 @@ TEST_F(StreamingTest, SmallEntriesAndMissingOnesKeepTheirAnswers) {
     std::string body;
     EXPECT_EQ(Pull(u"kiva://bundle/index.html", body), S_FALSE);
     EXPECT_EQ(body, "<p>small</p>");
-    auto request = TNameSpaceRequest::Start(u"kiva://bundle/caf%C3%A9.webm", nullptr);
+    auto request = Start(u"kiva://bundle/caf%C3%A9.webm", nullptr);
     EXPECT_EQ(request->ContentType(), "video/webm");
     EXPECT_EQ(request->Size(), 12);
-    EXPECT_EQ(TNameSpaceRequest::Start(u"kiva://bundle/none.html", nullptr)->Status(),
-              INET_E_RESOURCE_NOT_FOUND);
+    EXPECT_EQ(Start(u"kiva://bundle/none.html", nullptr)->Status(), INET_E_RESOURCE_NOT_FOUND);
 }
 
 TEST_F(StreamingTest, ARequestClosedMidwayHearsNothingMore) {
     int notifications = 0;
-    auto request =
-        TNameSpaceRequest::Start(u"kiva://bundle/media/large.bin", [&] { ++notifications; });
+    auto request = Start(u"kiva://bundle/media/large.bin", [&] { ++notifications; });
     request->Close();
     // Whatever the extraction still announces finds the request closed.
-    const auto file = TEntryFiles::Open(arc, arc.IndexOfFile("media\\large.bin"));
+    const auto file = book->Entries()->Open(arc.IndexOfFile("media\\large.bin"));
     EXPECT_TRUE(file->WaitFor(INT64_MAX, std::chrono::seconds(10)).Done);
     queue.RunPending();
     EXPECT_EQ(notifications, 0);
     ULONG n = 0;
     char byte;
     EXPECT_FALSE(request->Read(&byte, 1, &n) == S_OK);
+}
+
+TEST_F(StreamingTest, WithoutADispatcherNothingRunsOnTheExtractionThread) {
+    const std::thread::id self = std::this_thread::get_id();
+    std::atomic<int> elsewhere{0};
+    auto request = TNameSpaceRequest::Start(
+        u"kiva://bundle/media/large.bin",
+        [&] { elsewhere += std::this_thread::get_id() != self ? 1 : 0; },
+        TRequestContext{nullptr, ComPtr<IServiceProvider>(Services())});
+    ASSERT_EQ(request->Status(), S_OK);
+    const auto file = book->Entries()->Open(arc.IndexOfFile("media\\large.bin"));
+    EXPECT_TRUE(file->WaitFor(INT64_MAX, std::chrono::seconds(10)).Done);
+    EXPECT_EQ(elsewhere, 0);
+    request->Close();
 }
 
 // ---- Byte ranges
@@ -237,14 +260,11 @@ class ServerTest : public StreamingTest {
 protected:
     void SetUp() override {
         StreamingTest::SetUp();
-        server = std::make_unique<TLoopbackServer>(arc);
+        server = book->MediaServer();
+        ASSERT_NE(server, nullptr);
         path = server->BaseUrl().substr(std::string("http://127.0.0.1:").size());
         path = path.substr(path.find('/'));
         host = "127.0.0.1:" + std::to_string(server->Port());
-    }
-    void TearDown() override {
-        server.reset();
-        StreamingTest::TearDown();
     }
 
     int Connect() {
@@ -300,7 +320,7 @@ protected:
         return r;
     }
 
-    std::unique_ptr<TLoopbackServer> server;
+    TLoopbackServer* server = nullptr;
     std::string path;
     std::string host;
 };

@@ -67,6 +67,9 @@ protected:
         char tmpl[] = "/tmp/kiva-form-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         dir = tmpl;
+        // Whatever a book keeps goes below the test's folder.
+        setenv("XDG_CACHE_HOME", Path("cache").c_str(), 1);
+        setenv("XDG_DATA_HOME", Path("data").c_str(), 1);
         SetApplicationTitle(kApplicationTitle);
         // A bare viewer: an executable that carries no archive.
         bareExe = Path("kivabook-viewer");
@@ -75,7 +78,8 @@ protected:
     }
     void TearDown() override {
         Finish();
-        UrlMkSetSessionOption(URLMON_OPTION_USERAGENT_REFRESH, nullptr, 0, 0);
+        unsetenv("XDG_CACHE_HOME");
+        unsetenv("XDG_DATA_HOME");
         fs::remove_all(dir);
     }
 
@@ -140,9 +144,8 @@ TEST_F(Form1Test, TheDesignSetsUpTheReaderAndTheBrowserArea) {
     EXPECT_TRUE(f.Arc->SavePaths);
     EXPECT_FALSE(f.Arc->VerifyArchiveCRC);
     EXPECT_EQ(f.Arc->CompressionLevel, fcFastest);
-    EXPECT_EQ(f.Arc->Owner(), &f);
+    EXPECT_EQ(f.Arc, &f.Book->Archive());
     EXPECT_EQ(f.WebBrowser1->Owner(), &f);
-    EXPECT_EQ(HandlerArchive(), f.Arc);
     EXPECT_EQ(log, (TCallLog{"Caption Kivabook Viewer", "AttachBrowser"}));
     EXPECT_FALSE(f.DocumentLoaded);
 
@@ -152,9 +155,31 @@ TEST_F(Form1Test, TheDesignSetsUpTheReaderAndTheBrowserArea) {
     EXPECT_EQ(BoxTexts()[0], "Error: disk on fire");
 }
 
-TEST_F(Form1Test, TheHandlerArchiveIsClearedWithTheForm) {
-    { TForm1 f(view, TStartupParams{bareExe, {}}); }
-    EXPECT_EQ(HandlerArchive(), nullptr);
+// The browser finds its book among the host's services; what it holds of them finds nobody
+// once the form has gone.
+TEST_F(Form1Test, TheBrowserFindsTheBookThroughTheFormsServices) {
+    ComPtr<IWebSessionProvider> web;
+    ComPtr<IKivaBook> book;
+    {
+        TForm1 f(view, TStartupParams{bareExe, {}});
+        IUnknown* obj = nullptr;
+        f.WebBrowser1QueryService(&f, SID_SKivaWebSession, IID_IWebSessionProvider, obj);
+        web = ComPtr<IWebSessionProvider>::Attach(
+            static_cast<IWebSessionProvider*>(static_cast<void*>(obj)));
+        ASSERT_TRUE(web);
+        EXPECT_EQ(web->WebSession(), &f.Book->Web());
+        obj = nullptr;
+        f.WebBrowser1QueryService(&f, SID_SKivaBook, IID_IKivaBook, obj);
+        book = ComPtr<IKivaBook>::Attach(static_cast<IKivaBook*>(static_cast<void*>(obj)));
+        ASSERT_TRUE(book);
+        EXPECT_EQ(book->Book(), f.Book.get());
+        // Other services are not the book's to answer.
+        obj = nullptr;
+        f.WebBrowser1QueryService(&f, IID_IAuthenticate, IID_IWebSessionProvider, obj);
+        EXPECT_EQ(obj, nullptr);
+    }
+    EXPECT_EQ(web->WebSession(), nullptr);
+    EXPECT_EQ(book->Book(), nullptr);
 }
 
 // --- Finding the archive --------------------------------------------------------------------
@@ -353,22 +378,21 @@ TEST(FrameStyleTest, EachWindowStyleGivesItsFrameAndOthersKeepTheDesign) {
     }
 }
 
-TEST_F(Form1Test, TheUserAgentTextBecomesTheSessionsOnlyWhenSet) {
-    const std::string before = SessionUserAgent();
+TEST_F(Form1Test, TheUserAgentTextBecomesTheBooksOnlyWhenSet) {
     Start({Site("plain.kvb")});
-    EXPECT_EQ(SessionUserAgent(), before);
+    EXPECT_EQ(form->Book->Web().UserAgent, "");
 
     Finish();
     TOptionsRecord r = SampleOptions();
     r.Text(projopt::UserAgentText, "KivabookTest/1.0");
     Start({Site("ua.kvb", r)});
-    EXPECT_EQ(SessionUserAgent(), "KivabookTest/1.0");
+    EXPECT_EQ(form->Book->Web().UserAgent, "KivabookTest/1.0");
 
-    // An archive made on Windows: the session gets the Windows-1252 reading.
+    // An archive made on Windows: the book gets the Windows-1252 reading.
     Finish();
     r.Text(projopt::UserAgentText, "Kivabook\xAE Caf\xE9/1.0");
     Start({Site("ua1252.kvb", r)});
-    EXPECT_EQ(SessionUserAgent(), "Kivabook\xC2\xAE Caf\xC3\xA9/1.0");
+    EXPECT_EQ(form->Book->Web().UserAgent, "Kivabook\xC2\xAE Caf\xC3\xA9/1.0");
 }
 
 // --- View password --------------------------------------------------------------------------
@@ -492,7 +516,8 @@ TEST_F(Form1Test, AFailedNavigationToTheHomePageIsReported) {
 TEST_F(Form1Test, TheHomePageIsServedFromTheFormsArchiveThroughTheProtocol) {
     Start({Site("served.kvb")});
     EXPECT_TRUE(IsNameSpaceRegistered("kiva"));
-    const TNameSpaceResponse page = RunNameSpaceRequest(u"kiva://bundle/index.html");
+    const TNameSpaceResponse page =
+        RunNameSpaceRequest(u"kiva://bundle/index.html", 0, form->Book->Services());
     EXPECT_EQ(page.Result, S_OK);
     EXPECT_EQ(page.Data, kIndexPage);
 
@@ -500,7 +525,8 @@ TEST_F(Form1Test, TheHomePageIsServedFromTheFormsArchiveThroughTheProtocol) {
     EXPECT_FALSE(IsNameSpaceRegistered("kiva"));
     EXPECT_EQ(form->OptionsStream, nullptr);
     EXPECT_EQ(form->Arc->ArchiveFileName(), "");
-    EXPECT_NE(RunNameSpaceRequest(u"kiva://bundle/index.html").Result, S_OK);
+    EXPECT_NE(RunNameSpaceRequest(u"kiva://bundle/index.html", 0, form->Book->Services()).Result,
+              S_OK);
 }
 
 // --- Browser events -------------------------------------------------------------------------

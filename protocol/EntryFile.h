@@ -11,15 +11,17 @@
 #include <string>
 #include <thread>
 
+#include "FileDescriptor.h"
+
 namespace kiva {
 
 class TZLBArc2;
 
 // One entry's bytes in a private file, written by a background extraction that uses a reader
 // of its own for the same archive, so the window goes on painting while a large entry
-// inflates. Readers on any thread take what has arrived so far, or wait for more. The file
-// stays until the process ends: a later request for the entry (a seek in a video, a page
-// fetched again) finds the bytes in place instead of inflating the entry anew.
+// inflates. Readers on any thread take what has arrived so far, or wait for more. The entry
+// store keeps the file for later requests (a seek in a video, a page fetched again), which
+// find the bytes in place instead of inflating the entry anew.
 //
 // An entry stored without compression needs no file: its bytes are read where they lie in
 // the archive, all of them at once, which lets a video seek anywhere at no cost.
@@ -39,8 +41,6 @@ public:
     // The entry's name and its size as the directory states it.
     const std::string& Name() const { return name_; }
     std::int64_t ExpectedSize() const { return expectedSize_; }
-    // The private file, or empty for an entry read where it lies in the archive.
-    const std::string& Path() const { return path_; }
 
     TProgress Progress() const;
     // The extraction's error for the user, empty while none.
@@ -59,19 +59,17 @@ public:
     void RemoveListener(int id);
 
 private:
-    friend class TEntryFiles;
+    friend class TEntryStore;
     class TSink;
 
-    TEntryFile(std::string name, std::int64_t expectedSize, std::string path, int fd,
-               std::int64_t base);
+    TEntryFile(std::string name, std::int64_t expectedSize, TFileDescriptor fd, std::int64_t base);
     void Run(std::unique_ptr<TZLBArc2> reader, int index) noexcept;
     void Publish(std::int64_t available, bool done, const std::string& error);
     void Stop();
 
     const std::string name_;
     const std::int64_t expectedSize_;
-    const std::string path_;
-    const int fd_;
+    const TFileDescriptor fd_;
     // Where the entry's first byte lies in fd_.
     const std::int64_t base_;
 
@@ -86,18 +84,6 @@ private:
 
     std::atomic<bool> stop_{false};
     std::thread worker_;
-};
-
-// The process's entry files, one per entry of the open archive.
-class TEntryFiles {
-public:
-    // The file of the entry at index of archive, starting its extraction when there is none
-    // yet or the last one failed. Called on the thread that owns archive; raises
-    // kiva::Exception when no file can be made.
-    static std::shared_ptr<TEntryFile> Open(const TZLBArc2& archive, int index);
-    // Stops every extraction, waits for it and deletes the files. Files still held by
-    // readers close when the last reader lets go.
-    static void CloseAll();
 };
 
 } // namespace kiva

@@ -1,4 +1,4 @@
-#include "EntryFiles.h"
+#include "EntryFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "OurNSHandler.h"
 #include "SysUtils.h"
-#include "FileDescriptor.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {
@@ -21,22 +19,6 @@ namespace {
 // Bytes are published in steps of this size, so readers wake a few thousand times for a large
 // entry rather than once per inflated chunk.
 constexpr std::int64_t kPublishStep = 256 * 1024;
-
-struct TRegistry {
-    std::mutex Mutex;
-    // By archive file, data start and entry index.
-    std::map<std::string, std::shared_ptr<TEntryFile>> Files;
-};
-
-TRegistry& Registry() {
-    static TRegistry* registry = new TRegistry;
-    return *registry;
-}
-
-std::string KeyOf(const TZLBArc2& archive, int index) {
-    return archive.ArchiveFileName() + '\n' + std::to_string(archive.BaseOffset()) + '\n' +
-           std::to_string(index);
-}
 
 } // namespace
 
@@ -67,7 +49,7 @@ public:
 
     std::int64_t Read(void* data, std::int64_t count) override {
         Flush();
-        const std::int64_t done = ReadAt(file_.fd_, data, count, position_);
+        const std::int64_t done = ReadAt(file_.fd_.Get(), data, count, position_);
         position_ += done;
         return done;
     }
@@ -92,20 +74,10 @@ public:
 
     // Writes what is buffered and tells the readers.
     void Flush() {
-        const auto* p = buffer_.data();
-        std::size_t left = buffer_.size();
-        while (left > 0) {
-            const ssize_t n = ::pwrite(file_.fd_, p, left, written_);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                throw EWriteError();
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-            written_ += n;
+        if (!WriteAt(file_.fd_.Get(), buffer_.data(), std::ssize(buffer_), written_)) {
+            throw EWriteError();
         }
+        written_ += std::ssize(buffer_);
         if (!buffer_.empty()) {
             buffer_.clear();
             position_ = written_;
@@ -122,14 +94,12 @@ private:
     std::int64_t position_ = 0;
 };
 
-TEntryFile::TEntryFile(std::string name, std::int64_t expectedSize, std::string path, int fd,
+TEntryFile::TEntryFile(std::string name, std::int64_t expectedSize, TFileDescriptor fd,
                        std::int64_t base)
-    : name_(std::move(name)), expectedSize_(expectedSize), path_(std::move(path)), fd_(fd),
-      base_(base) {}
+    : name_(std::move(name)), expectedSize_(expectedSize), fd_(std::move(fd)), base_(base) {}
 
 TEntryFile::~TEntryFile() {
     Stop();
-    ::close(fd_);
 }
 
 void TEntryFile::Stop() {
@@ -196,7 +166,7 @@ std::int64_t TEntryFile::ReadAvailable(std::int64_t offset, void* buffer,
     if (offset < 0 || count <= 0 || offset >= available) {
         return 0;
     }
-    return ReadAt(fd_, buffer, std::min(count, available - offset), base_ + offset);
+    return ReadAt(fd_.Get(), buffer, std::min(count, available - offset), base_ + offset);
 }
 
 TEntryFile::TProgress TEntryFile::WaitFor(std::int64_t offset,
@@ -217,69 +187,6 @@ int TEntryFile::AddListener(TListener listener) {
 void TEntryFile::RemoveListener(int id) {
     std::lock_guard lock(listenerMutex_);
     listeners_.erase(id);
-}
-
-std::shared_ptr<TEntryFile> TEntryFiles::Open(const TZLBArc2& archive, int index) {
-    const TArchiveEntry entry = archive.GetFileEntry(index);
-    const std::string key = KeyOf(archive, index);
-    auto& registry = Registry();
-    std::lock_guard lock(registry.Mutex);
-    const auto known = registry.Files.find(key);
-    if (known != registry.Files.end() && !known->second->Progress().Failed) {
-        return known->second;
-    }
-
-    // A stored entry is read in place when the archive really holds all of its bytes and
-    // nobody asked for its CRC to be checked first.
-    if (entry.Method == emStored && !archive.VerifyFileCRC && entry.UncompressedSize >= 0) {
-        const int fd = ::open(archive.ArchiveFileName().c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        const TArchiveOffset start = archive.AbsolutePosition(entry.DataOffset);
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && start >= 0 &&
-            entry.UncompressedSize <= st.st_size - start) {
-            std::shared_ptr<TEntryFile> file(
-                new TEntryFile(entry.FullName(), entry.UncompressedSize, std::string(), fd, start));
-            file->progress_ = TEntryFile::TProgress{entry.UncompressedSize, true, false};
-            registry.Files[key] = file;
-            return file;
-        }
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-
-    // The reader is set up here, on the thread that owns the archive's reader; the extraction
-    // thread then uses it alone.
-    auto reader = std::make_unique<TZLBArc2>(nullptr);
-    reader->OpenSameArchive(archive);
-    reader->VerifyFileCRC = archive.VerifyFileCRC;
-    reader->SavePaths = archive.SavePaths;
-
-    std::string path = HandlerTempFolderCreated() + "/entry-XXXXXX";
-    const int fd = ::mkostemp(path.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw EFCreateError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
-    }
-    std::shared_ptr<TEntryFile> file(
-        new TEntryFile(entry.FullName(), entry.UncompressedSize, path, fd, 0));
-    file->worker_ = std::thread(&TEntryFile::Run, file.get(), std::move(reader), index);
-    registry.Files[key] = file;
-    return file;
-}
-
-void TEntryFiles::CloseAll() {
-    std::map<std::string, std::shared_ptr<TEntryFile>> files;
-    {
-        auto& registry = Registry();
-        std::lock_guard lock(registry.Mutex);
-        files.swap(registry.Files);
-    }
-    for (auto& [key, file] : files) {
-        file->Stop();
-        if (!file->Path().empty()) {
-            ::unlink(file->Path().c_str());
-        }
-    }
 }
 
 } // namespace kiva

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ComObj.h"
+#include "DocHostUI.h"
+#include "UrlMon.h"
+
+namespace kiva {
+
+// The engine's own objects for one book (its web context, website data and what hangs on
+// them). The browser makes them when it shows the book's first page and keeps them in the
+// book's web session, which ends them after the browser has gone.
+class IWebEngineContext {
+public:
+    virtual ~IWebEngineContext() = default;
+};
+
+// What the web engine needs of the one book its views show. The book's session fills it in
+// before the first page, the browser reads it when it makes its engine context, and nothing of
+// it is process-wide: two books never share storage, agent or mirror.
+struct TWebSession {
+    // The book's private folders for web data kept for good (storage, cookies) and for
+    // caches; empty keeps nothing beyond the session.
+    std::string DataFolder;
+    std::string CacheFolder;
+    // The agent the book's requests and scripts see; empty for the engine's own.
+    std::string UserAgent;
+    // The plain-HTTP mirror of the book's content root, when there is one.
+    TNameSpaceMirror Mirror;
+    // What the scheme's handlers reach the book through: the bind info of each request the
+    // engine starts answers IServiceProvider with these services.
+    ComPtr<IServiceProvider> RequestServices;
+    // The engine's objects for the book, held by the browser while it lives and let go by the
+    // session after it.
+    std::shared_ptr<IWebEngineContext> Engine;
+};
+
+// How the browser control finds its book's web session: it asks its site's service provider
+// for SID_SKivaWebSession with this interface.
+struct IWebSessionProvider : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{5E0B7C4A-2F61-4C39-9A0D-7B8E41C2D6F3}");
+    // The session, or null once the book has closed.
+    virtual TWebSession* WebSession() = 0;
+
+protected:
+    ~IWebSessionProvider() = default;
+};
+inline constexpr IID IID_IWebSessionProvider = IWebSessionProvider::kIID;
+inline constexpr GUID SID_SKivaWebSession = IWebSessionProvider::kIID;
+
+} // namespace kiva
