@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "EntryStore.h"
-#include "OurNSHandler.h"
+#include "ContentUrl.h"
 #include "SysUtils.h"
 #include "ZLIBArchive2.h"
 
