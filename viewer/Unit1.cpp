@@ -588,8 +588,18 @@ void TForm1::OpenExternalFile(const std::string& url) {
                             " lies outside the current folder");
         return;
     }
-    // The desktop gets the file as one argument; its own message tells of a missing file.
-    ShellExecuteA(nullptr, "open", path->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // The desktop gets the file as one argument. Here no desktop tells of a file it cannot
+    // find, so the status bar does, and the page stays.
+    const HINSTANCE result =
+        ShellExecuteA(nullptr, "open", path->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const std::string name = url.substr(kContentRoot.size());
+    if (result == SE_ERR_FNF) {
+        view_.SetStatusText("Not opened: " + name + " was not found in the current folder");
+    } else if (result == SE_ERR_ACCESSDENIED) {
+        view_.SetStatusText("Not opened: " + name + " may not be read");
+    } else if (result <= 32) {
+        view_.SetStatusText("Not opened: " + name + " cannot be shown on this desktop");
+    }
 }
 
 void TForm1::WebBrowser1NavigateError(TComponent*, IUnknown*, const std::string&,

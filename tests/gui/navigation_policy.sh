@@ -2,7 +2,8 @@
 # The navigation policy as a reader meets it: a masked link hands its file, below the current
 # folder, to the desktop's default application and the page stays; the bare root opens the
 # root folder; a masked link that would leave the current folder is refused with a word in
-# the status bar; an invalid mask says so there and the viewer goes on.
+# the status bar, and so is one whose file is missing; an invalid mask says so there and the
+# viewer goes on.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/atspi.sh"
@@ -74,6 +75,27 @@ atspi_wait_status 'Not opened: docs\..\..\outside.exe lies outside the current f
 [[ "$(gui_title "$WIN")" == "steps 3" ]] || gui_fail "the page did not stay"
 gui_log "a masked link leaving the folder was refused with a word in the status bar"
 
+
+xdotool windowclose "$WIN" 2>/dev/null || kill -TERM "$VIEWER_PID"
+gui_wait_exit "$VIEWER_PID" 20
+
+# A masked link to a file that is not there: nothing opens it, so the status bar says so and
+# the page stays. The page follows the link itself, so no pointer over a link says otherwise.
+missing="$GUI_TMP/missing"
+mkdir -p "$missing"
+cat >"$missing/index.html" <<'HTML'
+<!DOCTYPE html><html><head><title>missing</title></head><body><script>
+addEventListener("load", function () {
+  setTimeout(function () { location.href = "docs/none.exe"; }, 1000);
+});
+</script></body></html>
+HTML
+gui_pack "$missing" "$GUI_TMP/m.kvb" "$GUI_TMP/p.ini"
+gui_start_viewer "$VIEWER" '^missing$' "$GUI_TMP/m.kvb"
+atspi_wait_status 'Not opened: docs/none.exe was not found in the current folder'
+[[ "$(opened_count)" == 2 ]] || gui_fail "an opener was started for a missing file"
+gui_title_stays "$WIN" missing 0.5
+gui_log "a masked link to a missing file was said in the status bar"
 xdotool windowclose "$WIN" 2>/dev/null || kill -TERM "$VIEWER_PID"
 gui_wait_exit "$VIEWER_PID" 20
 

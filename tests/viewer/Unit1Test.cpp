@@ -962,11 +962,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "", "Status Not opened: docs\\..\\..\\x.exe lies outside the current folder"},
         PolicyCase{"AbsoluteName", "*.exe", "kiva://bundle//usr/bin/x.exe", true, "",
                    "Status Not opened: /usr/bin/x.exe lies outside the current folder"},
-        PolicyCase{"MissingFileStaysCancelled", "*.exe", "kiva://bundle/none.exe", true, "", ""},
+        // Nothing opens a missing file, so the reader is told.
+        PolicyCase{"MissingFileIsSaid", "*.exe", "kiva://bundle/docs/none.exe", true, "",
+                   "Status Not opened: docs/none.exe was not found in the current folder"},
         PolicyCase{"InvalidMask", "*.pdf;[a", "kiva://bundle/index.html", true, "",
                    "Status '[a' is an invalid mask at (3)"},
         PolicyCase{"MaskMatchedBeforeAnInvalidOne", "*.html;[a", "kiva://bundle/index.html", true,
-                   "", ""}),
+                   "", "Status Not opened: index.html was not found in the current folder"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(PolicyTest, AMaskedLinkLeavesTheUrlWithoutTheContentRoot) {
