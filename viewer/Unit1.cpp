@@ -27,82 +27,11 @@ const char* MessageOf(const std::exception& e) {
     return e.what();
 }
 
-// The local file a masked link names: the URL without the content root, "\" turned into "/",
-// escapes, query and fragment kept, below dir. Nothing when the name would leave dir: an
-// absolute name or a ".." segment.
-std::optional<std::string> ExternalFilePath(const std::string& url, const std::string& dir) {
-    std::string rest = url.substr(std::min(url.size(), kContentRoot.size()));
-    for (char& c : rest) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    if (rest.empty() || rest[0] == '/') {
-        return std::nullopt;
-    }
-    for (std::size_t start = 0; start <= rest.size();) {
-        const std::size_t end = std::min(rest.find('/', start), rest.size());
-        if (rest.compare(start, end - start, "..") == 0) {
-            return std::nullopt;
-        }
-        start = end + 1;
-    }
-    return dir + (dir.empty() || dir.back() != '/' ? "/" : "") + rest;
-}
-
 } // namespace
-
-TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TExtent> workArea) {
-    int maxWidth = kMaxWindowExtent;
-    int maxHeight = kMaxWindowExtent;
-    if (workArea && workArea->Width > 0 && workArea->Height > 0) {
-        maxWidth = std::min(maxWidth, workArea->Width);
-        maxHeight = std::min(maxHeight, workArea->Height);
-    }
-    // The minimum width holds even on a work area narrower than it.
-    maxWidth = std::max(maxWidth, kMinWindowWidth);
-    return TExtent{static_cast<int>(std::clamp<std::int64_t>(width, kMinWindowWidth, maxWidth)),
-                   static_cast<int>(std::clamp<std::int64_t>(height, 0, maxHeight))};
-}
 
 void ReleaseProtocolReferences() {
     ProtocolFactory = nullptr;
     InternetSession = nullptr;
-}
-
-bool MatchesExternalMasks(const std::string& url, const std::string& masks) {
-    // The option holds at most 255 characters; a full list has no room for the closing
-    // separator, and then its last mask is never tried.
-    constexpr std::size_t kMaxMaskList = 255;
-    std::string list = masks;
-    if (list.empty() || list.back() != ';') {
-        if (list.size() < kMaxMaskList) {
-            list += ';';
-        }
-    }
-    std::size_t start = 0;
-    for (std::size_t sep = list.find(';'); sep != std::string::npos; sep = list.find(';', start)) {
-        if (TMask(std::string_view(list).substr(start, sep - start)).Matches(url)) {
-            return true;
-        }
-        start = sep + 1;
-    }
-    return false;
-}
-
-TFrameStyle FrameStyleOf(std::int32_t windowStyle) {
-    switch (windowStyle) {
-    case 0:
-        return TFrameStyle::fsNone;
-    case 1:
-        return TFrameStyle::fsFixed;
-    case 2:
-        return TFrameStyle::fsSizeable;
-    case 3:
-        return TFrameStyle::fsNoneMaximised;
-    default:
-        return TFrameStyle::fsDesign;
-    }
 }
 
 TForm1::TForm1(IMainView& view, TStartupParams startup)

@@ -10,8 +10,10 @@
 #include "Classes.h"
 #include "EmbeddedWB.h"
 #include "MainView.h"
+#include "NavigationPolicy.h"
 #include "ProjectOptions.h"
 #include "SecurityManager.h"
+#include "WindowOptions.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {
@@ -40,9 +42,6 @@ inline constexpr std::int32_t kLargestTextSize = 4;
 // it complete must not keep the window open for ever.
 inline constexpr int kCloseWaitRounds = 50;
 inline constexpr int kCloseWaitSleepMs = 100;
-inline constexpr int kMinWindowWidth = 200;
-// The largest extent the window system accepts for a window.
-inline constexpr int kMaxWindowExtent = 32767;
 
 // The main window: it owns the archive reader and the browser, takes the project's options
 // from the archive, and decides everything the window on screen shows. The window on screen
@@ -153,20 +152,6 @@ private:
     bool canGoBack_ = true;
     bool canGoForward_ = true;
 };
-
-// The window's size for the project's WindowWidth and WindowHeight: at least the minimum
-// width, and no larger than the work area (or the largest extent a window can take when the
-// work area is unknown). A window far beyond the screen only costs memory: the web process
-// gives up on a page of 24000 by 24000 pixels.
-TExtent FitWindowSize(std::int32_t width, std::int32_t height, std::optional<TExtent> workArea);
-
-// True when URL matches one of the ";"-separated masks, tried from the left; a list that
-// does not end with ";" gets one, unless it is at the option's 255 characters. An invalid
-// mask that is reached raises its error.
-bool MatchesExternalMasks(const std::string& url, const std::string& masks);
-
-// The frame the window takes for a project's WindowStyle value.
-TFrameStyle FrameStyleOf(std::int32_t windowStyle);
 
 // The references the name-space registration holds until the process ends; released by the
 // program's last steps (see ReleaseProtocolReferences).
