@@ -15,7 +15,7 @@ packages=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-gl gstreamer1.0-tools
   # Installing, desktop integration and the Debian package, with their validators.
-  dpkg-dev file desktop-file-utils shared-mime-info appstream xdg-utils libglib2.0-bin
+  dpkg-dev file lintian desktop-file-utils shared-mime-info appstream xdg-utils libglib2.0-bin
   libgtk-3-bin x11-utils man-db groff-base
   # The GUI tests read the window through the accessibility bus and the clipboard with xclip.
   at-spi2-core python3-pyatspi xclip

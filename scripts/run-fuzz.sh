@@ -22,7 +22,7 @@ fi
 
 CC=clang CXX=clang++ cmake -S "$here" -B "$build" -G Ninja \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVA_FUZZ=ON -DKIVA_BENCH=OFF >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVA_FUZZ=ON -DBUILD_TESTING=ON -DKIVA_BENCH=OFF >/dev/null
 ninja -C "$build" -j "$jobs" fuzz_archive make_fuzz_seeds
 
 # A memory file system spares the disk the rewrite of the input file for every run.

@@ -12,12 +12,13 @@ jobs="${KIVA_JOBS:-$(nproc)}"
 "$here/scripts/install-deps.sh"
 
 echo "== build"
-cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVA_WERROR=ON >/dev/null
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVA_WERROR=ON \
+  -DBUILD_TESTING=ON -DKIVA_BENCH=ON >/dev/null
 ninja -C "$build" -j "$jobs"
 
 echo "== sanitizer build (framework, archive, platform and protocol tests)"
 cmake -S "$here" -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIVA_SANITIZE=ON \
-  -DKIVA_WERROR=ON -DKIVA_BENCH=OFF >/dev/null
+  -DKIVA_WERROR=ON -DBUILD_TESTING=ON -DKIVA_BENCH=OFF >/dev/null
 ninja -C "$san" -j "$jobs" tests/framework/all tests/archive/all tests/platform/all \
   tests/protocol/all
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

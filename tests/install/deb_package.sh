@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package with cpack and checks it with dpkg-deb: the control fields, the
 # dependencies that dpkg-shlibdeps found in the programs, the file list with owners and modes,
-# stripped programs, and (with apt) that this system could install it.
+# stripped programs, Debian's checker lintian, and (with apt) that this system could install it.
 #
 #   deb_package.sh BUILD_DIR EXPECTED_FILES VERSION
 set -euo pipefail
@@ -80,6 +80,17 @@ if command -v apt-get >/dev/null 2>&1 && [[ "$(id -u)" == 0 ]]; then
     elif ! grep -q '^Inst kivabook-viewer ' "$tmp/apt.log"; then
         fail "apt-get would not install it: $(tail -n 5 "$tmp/apt.log")"
     fi
+fi
+
+echo "== lintian"
+# Debian's own checker: no errors (warnings are shown).
+if command -v lintian >/dev/null 2>&1; then
+    if ! lintian --fail-on error --tag-display-limit 0 "$deb" >"$tmp/lintian.log" 2>&1; then
+        fail "lintian: $(grep -E '^E:' "$tmp/lintian.log" | head -n 10)"
+    fi
+    grep -E '^[EW]:' "$tmp/lintian.log" || true
+else
+    fail "lintian is not installed (scripts/install-deps.sh installs it)"
 fi
 
 if ((failures > 0)); then
