@@ -7,7 +7,7 @@
 
 #include "SysUtils.h"
 #include "Unit1.h"
-#include "WebKitCommands.h"
+#include "WebBrowser.h"
 
 namespace kiva {
 
@@ -193,7 +193,7 @@ TMainWindow::TMainWindow() {
             form_->ButtonFontClick();
         }
     });
-    AddButton(ButtonExit, "Exit", "Return to Windows", "application-exit")
+    AddButton(ButtonExit, "Exit", "Close the viewer", "application-exit")
         .signal_clicked()
         .connect([this] {
             if (form_) {
@@ -315,11 +315,16 @@ void TMainWindow::AttachBrowser(void* nativeWidget) {
     Gtk::Widget* widget = Glib::wrap(static_cast<GtkWidget*>(nativeWidget));
     browserArea_.pack_start(*widget, Gtk::PACK_EXPAND_WIDGET);
     widget->show();
-    browserWidget_ = nativeWidget;
-    SetBrowserWheelZoomHandler(nativeWidget, [this](int steps) {
-        return form_ &&
-               form_->ShortcutKey(steps > 0 ? TShortcut::scTextLarger : TShortcut::scTextSmaller);
-    });
+}
+
+void TMainWindow::SetForm(TForm1* form) {
+    form_ = form;
+    if (form_ && form_->WebBrowser1) {
+        form_->WebBrowser1->SetWheelZoomHandler([this](int steps) {
+            return form_ && form_->ShortcutKey(steps > 0 ? TShortcut::scTextLarger
+                                                         : TShortcut::scTextSmaller);
+        });
+    }
 }
 
 void TMainWindow::SetCaption(const std::string& caption) {
@@ -428,7 +433,9 @@ void TMainWindow::SetCommandEnabled(TViewCommand command, bool enabled) {
         ButtonPrint.set_sensitive(enabled);
         Print1.set_sensitive(enabled);
         // A page's own print button follows the project as the window's does.
-        SetBrowserPagePrintingAllowed(browserWidget_, enabled);
+        if (form_ && form_->WebBrowser1) {
+            form_->WebBrowser1->SetPagePrintingAllowed(enabled);
+        }
         break;
     case TViewCommand::vcFontSize:
         ButtonFont.set_sensitive(enabled);
@@ -506,7 +513,8 @@ bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
     if (!shortcut || !form_) {
         return false;
     }
-    const TBrowserFocus focus = BrowserFocus(browserWidget_);
+    TEmbeddedWB& browser = *form_->WebBrowser1;
+    const TBrowserFocus focus = browser.KeyboardFocus();
     const bool editing =
         focus == TBrowserFocus::bfPageTextField || focus == TBrowserFocus::bfFindBox;
     // The keys that also edit text belong to the field being edited; Esc in the find box
@@ -516,7 +524,7 @@ bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
         return false;
     }
     // Esc ends a search before it ends the viewer.
-    if (*shortcut == TShortcut::scExit && CloseBrowserFindBox(browserWidget_)) {
+    if (*shortcut == TShortcut::scExit && browser.CloseFindBox()) {
         return true;
     }
     return form_->ShortcutKey(*shortcut);
