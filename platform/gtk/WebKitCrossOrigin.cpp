@@ -1,6 +1,7 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "WebKitCrossOrigin.h"
 
+#include "MainLoopCall.h"
 #include "SysUtils.h"
 #include "Trace.h"
 
@@ -13,29 +14,6 @@ namespace kiva {
 namespace {
 
 const char* const kEverywhere[] = {"http://*/*", "https://*/*", nullptr};
-
-// Runs action from the main loop unless alive has dropped by then.
-void Later(const std::shared_ptr<bool>& alive, std::function<void()> action) {
-    struct TCall {
-        std::shared_ptr<bool> Alive;
-        std::function<void()> Action;
-    };
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            auto* call = static_cast<TCall*>(data);
-            try {
-                if (*call->Alive) {
-                    call->Action();
-                }
-            } catch (...) {
-                TraceCaughtError("the cross-origin grant");
-            }
-            return G_SOURCE_REMOVE;
-        },
-        new TCall{alive, std::move(action)},
-        [](gpointer data) { delete static_cast<TCall*>(data); });
-}
 
 std::string UriOf(WebKitWebView* view) {
     const char* uri = webkit_web_view_get_uri(view);
@@ -64,7 +42,6 @@ TWebKitCrossOrigin::TWebKitCrossOrigin(
     : allowed_(std::move(allowed)), move_(std::move(move)) {}
 
 TWebKitCrossOrigin::~TWebKitCrossOrigin() {
-    *alive_ = false;
     for (const auto& entry : views_) {
         g_signal_handlers_disconnect_by_data(entry.first, this);
     }
@@ -192,7 +169,7 @@ void TWebKitCrossOrigin::Committed(WebKitWebView* view, const std::string& uri) 
             }
         }
     }
-    Later(alive_, [this, view] {
+    CallFromMainLoop(token_, "the cross-origin grant", [this, view] {
         if (views_.count(view) != 0 && !ShowsWeb(*views_.at(view).Process, view)) {
             Grant(view);
         }
@@ -212,7 +189,7 @@ void TWebKitCrossOrigin::Restart(WebKitWebView* view, const std::string& uri) {
         }
     }
     // After the moves: the engine starts a new process for the view's next load.
-    Later(alive_, [view, uri] {
+    CallFromMainLoop(token_, "the move to a new process", [view, uri] {
         webkit_web_view_terminate_web_process(view);
         WebKitBackForwardListItem* current =
             webkit_back_forward_list_get_current_item(webkit_web_view_get_back_forward_list(view));

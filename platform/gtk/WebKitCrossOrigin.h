@@ -66,8 +66,8 @@ private:
     std::function<bool(const std::string&)> allowed_;
     std::function<void(WebKitWebView*, const std::string&)> move_;
     std::map<WebKitWebView*, TView> views_;
-    // Calls waiting for the main loop see this flag drop when the grants go first.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Calls waiting for the main loop find it gone when the grants go first.
+    std::shared_ptr<int> token_ = std::make_shared<int>();
 };
 
 } // namespace kiva

@@ -1,6 +1,7 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "WebKitDownloads.h"
 
+#include "MainLoopCall.h"
 #include "SysUtils.h"
 #include "Trace.h"
 #include "UrlMon.h"
@@ -15,7 +16,6 @@ TWebKitDownloads::TWebKitDownloads(GtkWidget* container, TWebKitSite& site,
     : container_(container), site_(site), ours_(std::move(ours)) {}
 
 TWebKitDownloads::~TWebKitDownloads() {
-    *alive_ = false;
     if (context_) {
         g_signal_handlers_disconnect_by_data(context_, this);
     }
@@ -65,33 +65,13 @@ void TWebKitDownloads::SaveEntry(const std::string& uri, const std::string& name
 }
 
 void TWebKitDownloads::SaveEntryLater(const std::string& uri, const std::string& suggested) {
-    struct TSave {
-        TWebKitDownloads* Self;
-        std::shared_ptr<bool> Alive;
-        std::string Uri;
-        std::string Name;
-    };
     std::string name = suggested;
     if (name.empty()) {
         const std::string path = uri.substr(0, uri.find_first_of("?#"));
         GCharPtr last(g_uri_unescape_string(path.substr(path.rfind('/') + 1).c_str(), nullptr));
         name = last ? last.get() : "";
     }
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        [](gpointer data) -> gboolean {
-            auto* job = static_cast<TSave*>(data);
-            try {
-                if (*job->Alive) {
-                    job->Self->SaveEntry(job->Uri, job->Name);
-                }
-            } catch (...) {
-                TraceCaughtError("saving a book entry");
-            }
-            return G_SOURCE_REMOVE;
-        },
-        new TSave{this, alive_, uri, name},
-        [](gpointer data) { delete static_cast<TSave*>(data); });
+    CallFromMainLoop(token_, "saving a book entry", [this, uri, name] { SaveEntry(uri, name); });
 }
 
 void TWebKitDownloads::OnDownloadStarted(WebKitWebContext*, WebKitDownload* download,

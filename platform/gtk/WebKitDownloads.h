@@ -47,8 +47,8 @@ private:
     TWebKitSite& site_;
     std::function<bool(WebKitWebView*)> ours_;
     WebKitWebContext* context_ = nullptr;
-    // Saves waiting for the main loop see this flag drop when the downloads go first.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Saves waiting for the main loop find it gone when the downloads go first.
+    std::shared_ptr<int> token_ = std::make_shared<int>();
 };
 
 } // namespace kiva

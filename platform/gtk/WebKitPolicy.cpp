@@ -30,6 +30,14 @@ void Ignore(WebKitNavigationPolicyDecision* decision) {
 
 } // namespace
 
+bool TWebKitPolicy::HostCancels(const std::string& uri, WebKitNavigationAction* action) {
+    TWebBrowserEventParams params;
+    params.URL = Wide(uri.c_str());
+    params.TargetFrameName = Wide(webkit_navigation_action_get_frame_name(action));
+    site_.Fire(DISPID_BEFORENAVIGATE2, params);
+    return params.Cancel;
+}
+
 gboolean TWebKitPolicy::Decide(WebKitWebView* view, WebKitPolicyDecision* decision,
                                WebKitPolicyDecisionType type) {
     switch (type) {
@@ -74,15 +82,9 @@ gboolean TWebKitPolicy::DecideNavigation(WebKitWebView* view,
     if (popup) {
         popupDecidedUri_.clear();
     }
-    if (!decided) {
-        TWebBrowserEventParams params;
-        params.URL = Wide(uri.c_str());
-        params.TargetFrameName = Wide(webkit_navigation_action_get_frame_name(action));
-        site_.Fire(DISPID_BEFORENAVIGATE2, params);
-        if (params.Cancel) {
-            Ignore(decision);
-            return TRUE;
-        }
+    if (!decided && HostCancels(uri, action)) {
+        Ignore(decision);
+        return TRUE;
     }
     const WebKitNavigationType kind = webkit_navigation_action_get_navigation_type(action);
     if (kind == WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED ||
@@ -122,11 +124,7 @@ gboolean TWebKitPolicy::DecideNewWindow(WebKitWebView* view,
     }
     // The page in the new window passes the policy like any other, before the window exists:
     // a link the host hands elsewhere opens no empty window.
-    TWebBrowserEventParams params;
-    params.URL = Wide(uri.c_str());
-    params.TargetFrameName = Wide(webkit_navigation_action_get_frame_name(action));
-    site_.Fire(DISPID_BEFORENAVIGATE2, params);
-    if (params.Cancel) {
+    if (HostCancels(uri, action)) {
         Ignore(decision);
         return TRUE;
     }

@@ -36,6 +36,8 @@ public:
     bool TakeRecentNavigation(const std::string& uri);
 
 private:
+    // Asks the host's before-navigate event about a navigation: true when it cancels it.
+    bool HostCancels(const std::string& uri, WebKitNavigationAction* action);
     gboolean DecideNavigation(WebKitWebView* view, WebKitNavigationPolicyDecision* decision);
     gboolean DecideNewWindow(WebKitWebView* view, WebKitNavigationPolicyDecision* decision);
     gboolean DecideResponse(WebKitResponsePolicyDecision* decision);

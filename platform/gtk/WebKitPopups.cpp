@@ -1,6 +1,7 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "WebKitPopups.h"
 
+#include "MainLoopCall.h"
 #include "Trace.h"
 #include "WebKitSite.h"
 
@@ -19,7 +20,6 @@ TWebKitPopups::TWebKitPopups(TWebKitSite& site, THooks hooks)
     : site_(site), hooks_(std::move(hooks)) {}
 
 TWebKitPopups::~TWebKitPopups() {
-    *alive_ = false;
     while (!popups_.empty()) {
         Close(popups_.front().get());
     }
@@ -96,39 +96,16 @@ void TWebKitPopups::Close(TPopup* popup) {
     popups_.erase(it);
 }
 
-void TWebKitPopups::Later(WebKitWebView* view, std::function<void(WebKitWebView*)> action) {
-    struct TCall {
-        std::shared_ptr<bool> Alive;
-        WebKitWebView* View;
-        std::function<void(WebKitWebView*)> Action;
-    };
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            auto* call = static_cast<TCall*>(data);
-            try {
-                if (*call->Alive) {
-                    call->Action(call->View);
-                }
-            } catch (...) {
-                TraceCaughtError("a pop-up window's change");
-            }
-            return G_SOURCE_REMOVE;
-        },
-        new TCall{alive_, view, std::move(action)},
-        [](gpointer data) { delete static_cast<TCall*>(data); });
-}
-
 void TWebKitPopups::CloseLater(WebKitWebView* view) {
-    Later(view, [this](WebKitWebView* v) {
-        if (TPopup* popup = Find(v)) {
+    CallFromMainLoop(token_, "a pop-up window's close", [this, view] {
+        if (TPopup* popup = Find(view)) {
             Close(popup);
         }
     });
 }
 
 void TWebKitPopups::MoveLater(WebKitWebView* view, const std::string& uri) {
-    Later(view, [this, uri](WebKitWebView* v) { Move(v, uri); });
+    CallFromMainLoop(token_, "a pop-up window's move", [this, view, uri] { Move(view, uri); });
 }
 
 void TWebKitPopups::Move(WebKitWebView* view, const std::string& uri) {

@@ -61,7 +61,6 @@ private:
     void Close(TPopup* popup);
     void Connect(TPopup* popup);
     void Disconnect(TPopup* popup);
-    void Later(WebKitWebView* view, std::function<void(WebKitWebView*)> action);
 
     static gboolean OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer popup) noexcept;
@@ -75,8 +74,8 @@ private:
     TWebKitSite& site_;
     THooks hooks_;
     std::list<std::unique_ptr<TPopup>> popups_;
-    // Calls waiting for the main loop see this flag drop when the pop-ups go first.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Calls waiting for the main loop find it gone when the pop-ups go first.
+    std::shared_ptr<int> token_ = std::make_shared<int>();
 };
 
 } // namespace kiva
