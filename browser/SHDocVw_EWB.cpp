@@ -177,6 +177,37 @@ void* TEWB::NativeWidget() {
     return DefaultInterface()->NativeWidget();
 }
 
+ComPtr<IWebBrowserReader> TEWB::Reader() {
+    ComPtr<IWebBrowserReader> reader;
+    DefaultInterface()->QueryInterface(IWebBrowserReader::kIID, reader.ReleaseAndGetVoidAddress());
+    return reader;
+}
+
+TBrowserFocus TEWB::KeyboardFocus() {
+    TBrowserFocus focus = TBrowserFocus::bfElsewhere;
+    if (ComPtr<IWebBrowserReader> reader = Reader()) {
+        OleCheck(reader->get_KeyboardFocus(focus));
+    }
+    return focus;
+}
+
+bool TEWB::CloseFindBox() {
+    ComPtr<IWebBrowserReader> reader = Reader();
+    return reader && reader->CloseFindBox() == S_OK;
+}
+
+void TEWB::SetPagePrintingAllowed(bool allowed) {
+    if (ComPtr<IWebBrowserReader> reader = Reader()) {
+        OleCheck(reader->put_PagePrintingAllowed(allowed ? TRUE : FALSE));
+    }
+}
+
+void TEWB::SetWheelZoomHandler(std::function<bool(int steps)> handler) {
+    if (ComPtr<IWebBrowserReader> reader = Reader()) {
+        OleCheck(reader->put_WheelZoomHandler(std::move(handler)));
+    }
+}
+
 void TEWB::ExecWB(std::uint32_t cmdID, std::uint32_t cmdexecopt) {
     TVariant in;
     TVariant out;

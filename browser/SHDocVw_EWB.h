@@ -12,6 +12,8 @@ namespace kiva {
 
 struct IUnknown;
 struct IWebBrowser2;
+struct IWebBrowserReader;
+enum class TBrowserFocus;
 struct DOCHOSTUIINFO;
 struct TWebBrowserEventParams;
 struct TVariant;
@@ -70,6 +72,15 @@ public:
     // The toolkit's widget of the control (creating the control when needed), for the window
     // to pack; null when the control has none.
     void* NativeWidget();
+
+    // What the reader's window needs of the control beyond automation (its IWebBrowserReader):
+    // where the keyboard is, the find box (false when it was not open), whether a page's own
+    // print button prints, and Ctrl+wheel's text-size steps. A control without that
+    // interface has the keyboard elsewhere, no find box, and ignores the rest.
+    TBrowserFocus KeyboardFocus();
+    bool CloseFindBox();
+    void SetPagePrintingAllowed(bool allowed);
+    void SetWheelZoomHandler(std::function<bool(int steps)> handler);
 
     // One of the control's OLECMDID_ commands with the given option; input and output are
     // empty unless given. A failure code of the control is raised as kiva::Exception.
@@ -165,6 +176,8 @@ protected:
     virtual void InvokeEvent(std::int32_t dispId, TWebBrowserEventParams& params);
 
 private:
+    ComPtr<IWebBrowserReader> Reader();
+
     class TSite;
     struct TState;
     std::unique_ptr<TState> state_;

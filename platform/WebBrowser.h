@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -242,6 +243,27 @@ struct IWebBrowser2 : IUnknown {
 
 protected:
     ~IWebBrowser2() = default;
+};
+
+// Where the keyboard is in the window, as far as the browser's widget knows: in the page, in
+// a text field of the page that is being edited, in the find box, or elsewhere.
+enum class TBrowserFocus { bfElsewhere, bfPage, bfPageTextField, bfFindBox };
+
+// What the reader's window needs of the browser beyond automation: where the keyboard is, for
+// the window's keys that also edit text; the find box, which Esc closes before it ends the
+// viewer; whether a page's own print button prints; and the text-size steps of Ctrl+wheel.
+struct IWebBrowserReader : IUnknown {
+    static constexpr IID kIID = GuidLiteral("{6B0E3C5A-94D1-4F0B-8E27-3A5C1D9E7B42}");
+    virtual HRESULT get_KeyboardFocus(TBrowserFocus& focus) = 0;
+    // S_OK when the find box was open and is closed now, S_FALSE when it was not open.
+    virtual HRESULT CloseFindBox() = 0;
+    virtual HRESULT put_PagePrintingAllowed(BOOL allowed) = 0;
+    // Ctrl+wheel over the page: steps (+1 larger, -1 smaller) go to the handler, which answers
+    // whether it took them; turns it does not take scroll the page. Null drops it.
+    virtual HRESULT put_WheelZoomHandler(std::function<bool(int steps)> handler) = 0;
+
+protected:
+    ~IWebBrowserReader() = default;
 };
 
 inline constexpr IID IID_IWebBrowser2 = IWebBrowser2::kIID;

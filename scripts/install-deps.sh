@@ -8,6 +8,8 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libwebkit2gtk-4.1-0
+  # glib-compile-resources, which compiles the page scripts into the viewer.
+  libglib2.0-dev-bin
   gnome-icon-theme adwaita-icon-theme fonts-dejavu-core
   xvfb xauth xdotool imagemagick dbus-x11 dbus-daemon python3
   # Media in the archives' pages: WebM (VP8/VP9, Vorbis/Opus), MP4 (H.264/AAC), WAV, and the

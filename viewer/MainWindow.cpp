@@ -1,13 +1,14 @@
 #include "MainWindow.h"
 
+#include "BuiltInLogo.h"
 #include "GtkText.h"
+#include "ShortcutKeys.h"
 
-#include <cmath>
 #include <memory>
 
 #include "SysUtils.h"
 #include "Unit1.h"
-#include "WebKitCommands.h"
+#include "WebBrowser.h"
 
 namespace kiva {
 
@@ -17,7 +18,6 @@ constexpr int kDesignClientWidth = 667;
 constexpr int kDesignClientHeight = 461;
 constexpr int kButtonWidth = 57;
 constexpr int kButtonHeight = 60;
-constexpr int kLogoSize = 32;
 // The program's icon in the icon theme, installed beside its desktop entry.
 constexpr const char* kProgramIcon = "org.kivabook.Viewer";
 
@@ -30,109 +30,6 @@ Glib::ustring ThemeIcon(std::initializer_list<const char*> names) {
         }
     }
     return "image-missing";
-}
-
-// The built-in logo: a globe in front of a page, with a question mark.
-Glib::RefPtr<Gdk::Pixbuf> BuiltInLogo() {
-    auto surface = Cairo::ImageSurface::create(Cairo::FORMAT_ARGB32, kLogoSize, kLogoSize);
-    auto cr = Cairo::Context::create(surface);
-    // The page, with a folded corner.
-    cr->move_to(9, 2);
-    cr->line_to(24, 2);
-    cr->line_to(30, 8);
-    cr->line_to(30, 30);
-    cr->line_to(9, 30);
-    cr->close_path();
-    cr->set_source_rgb(1, 1, 1);
-    cr->fill_preserve();
-    cr->set_source_rgb(0.35, 0.35, 0.35);
-    cr->set_line_width(1);
-    cr->stroke();
-    cr->move_to(24, 2);
-    cr->line_to(24, 8);
-    cr->line_to(30, 8);
-    cr->stroke();
-    // The globe.
-    cr->arc(12, 19, 10, 0, 2 * M_PI);
-    cr->set_source_rgb(0.16, 0.48, 0.69);
-    cr->fill_preserve();
-    cr->set_source_rgb(0.05, 0.25, 0.4);
-    cr->stroke();
-    cr->set_source_rgb(0.45, 0.75, 0.35);
-    cr->arc(9, 16, 4, 0, 2 * M_PI);
-    cr->fill();
-    cr->arc(16, 23, 3.5, 0, 2 * M_PI);
-    cr->fill();
-    // The question mark.
-    cr->set_source_rgb(0.8, 0.1, 0.1);
-    cr->select_font_face("Sans", Cairo::FONT_SLANT_NORMAL, Cairo::FONT_WEIGHT_BOLD);
-    cr->set_font_size(14);
-    cr->move_to(21, 27);
-    cr->show_text("?");
-    return Gdk::Pixbuf::create(surface, 0, 0, kLogoSize, kLogoSize);
-}
-
-// The shortcut a key press stands for, if any. Ctrl+plus is also Ctrl+= (the same key without
-// Shift), as browsers take it.
-std::optional<TShortcut> ShortcutOf(const GdkEventKey* event) {
-    const guint modifiers =
-        event->state & (GDK_CONTROL_MASK | GDK_SHIFT_MASK | GDK_MOD1_MASK | GDK_SUPER_MASK);
-    const guint key = gdk_keyval_to_lower(event->keyval);
-    const bool ctrl = (modifiers & ~GDK_SHIFT_MASK) == GDK_CONTROL_MASK;
-    if (modifiers == GDK_MOD1_MASK) {
-        switch (key) {
-        case GDK_KEY_Left:
-        case GDK_KEY_KP_Left:
-            return TShortcut::scBack;
-        case GDK_KEY_Right:
-        case GDK_KEY_KP_Right:
-            return TShortcut::scForward;
-        case GDK_KEY_Home:
-        case GDK_KEY_KP_Home:
-            return TShortcut::scHome;
-        default:
-            return std::nullopt;
-        }
-    }
-    if (modifiers == 0) {
-        if (key == GDK_KEY_Escape) {
-            return TShortcut::scExit;
-        }
-        if (key == GDK_KEY_F3) {
-            return TShortcut::scFindNext;
-        }
-        return std::nullopt;
-    }
-    if (ctrl) {
-        switch (key) {
-        case GDK_KEY_plus:
-        case GDK_KEY_equal:
-        case GDK_KEY_KP_Add:
-            return TShortcut::scTextLarger;
-        case GDK_KEY_minus:
-        case GDK_KEY_underscore:
-        case GDK_KEY_KP_Subtract:
-            return TShortcut::scTextSmaller;
-        default:
-            break;
-        }
-    }
-    if (modifiers == GDK_CONTROL_MASK) {
-        switch (key) {
-        case GDK_KEY_0:
-        case GDK_KEY_KP_0:
-            return TShortcut::scTextMedium;
-        case GDK_KEY_f:
-            return TShortcut::scFind;
-        case GDK_KEY_g:
-            return TShortcut::scFindNext;
-        case GDK_KEY_p:
-            return TShortcut::scPrint;
-        default:
-            break;
-        }
-    }
-    return std::nullopt;
 }
 
 // Shows a key beside a menu item's caption; the window carries the key out itself.
@@ -193,7 +90,7 @@ TMainWindow::TMainWindow() {
             form_->ButtonFontClick();
         }
     });
-    AddButton(ButtonExit, "Exit", "Return to Windows", "application-exit")
+    AddButton(ButtonExit, "Exit", "Close the viewer", "application-exit")
         .signal_clicked()
         .connect([this] {
             if (form_) {
@@ -315,11 +212,16 @@ void TMainWindow::AttachBrowser(void* nativeWidget) {
     Gtk::Widget* widget = Glib::wrap(static_cast<GtkWidget*>(nativeWidget));
     browserArea_.pack_start(*widget, Gtk::PACK_EXPAND_WIDGET);
     widget->show();
-    browserWidget_ = nativeWidget;
-    SetBrowserWheelZoomHandler(nativeWidget, [this](int steps) {
-        return form_ &&
-               form_->ShortcutKey(steps > 0 ? TShortcut::scTextLarger : TShortcut::scTextSmaller);
-    });
+}
+
+void TMainWindow::SetForm(TForm1* form) {
+    form_ = form;
+    if (form_ && form_->WebBrowser1) {
+        form_->WebBrowser1->SetWheelZoomHandler([this](int steps) {
+            return form_ && form_->ShortcutKey(steps > 0 ? TShortcut::scTextLarger
+                                                         : TShortcut::scTextSmaller);
+        });
+    }
 }
 
 void TMainWindow::SetCaption(const std::string& caption) {
@@ -428,7 +330,9 @@ void TMainWindow::SetCommandEnabled(TViewCommand command, bool enabled) {
         ButtonPrint.set_sensitive(enabled);
         Print1.set_sensitive(enabled);
         // A page's own print button follows the project as the window's does.
-        SetBrowserPagePrintingAllowed(browserWidget_, enabled);
+        if (form_ && form_->WebBrowser1) {
+            form_->WebBrowser1->SetPagePrintingAllowed(enabled);
+        }
         break;
     case TViewCommand::vcFontSize:
         ButtonFont.set_sensitive(enabled);
@@ -506,7 +410,8 @@ bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
     if (!shortcut || !form_) {
         return false;
     }
-    const TBrowserFocus focus = BrowserFocus(browserWidget_);
+    TEmbeddedWB& browser = *form_->WebBrowser1;
+    const TBrowserFocus focus = browser.KeyboardFocus();
     const bool editing =
         focus == TBrowserFocus::bfPageTextField || focus == TBrowserFocus::bfFindBox;
     // The keys that also edit text belong to the field being edited; Esc in the find box
@@ -516,7 +421,7 @@ bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
         return false;
     }
     // Esc ends a search before it ends the viewer.
-    if (*shortcut == TShortcut::scExit && CloseBrowserFindBox(browserWidget_)) {
+    if (*shortcut == TShortcut::scExit && browser.CloseFindBox()) {
         return true;
     }
     return form_->ShortcutKey(*shortcut);

@@ -29,7 +29,8 @@ public:
     ~TMainWindow() override;
 
     // The form whose handlers the window's buttons and close requests call.
-    void SetForm(TForm1* form) { form_ = form; }
+    // It reaches the browser through the form, and hands the browser its Ctrl+wheel steps.
+    void SetForm(TForm1* form);
     bool QuitRequested() const { return quitRequested_; }
 
     void AttachBrowser(void* nativeWidget) override;
@@ -65,7 +66,6 @@ private:
                                const char* icon);
 
     TForm1* form_ = nullptr;
-    void* browserWidget_ = nullptr;
     bool quitRequested_ = false;
     // Set while the window moves the font-size mark itself, so that no level is sent.
     bool movingFontMark_ = false;

@@ -2,8 +2,8 @@
 #include "WebKitCommands.h"
 
 #include "Dialogs.h"
-#include "WebKitContext.h"
-#include "WebKitDocument.h"
+#include "PageScripts.h"
+#include "Trace.h"
 
 #include <cmath>
 #include <memory>
@@ -14,32 +14,8 @@ namespace kiva {
 
 namespace {
 
-constexpr const char* kCommandsKey = "kiva-webkit-commands";
-constexpr const char* kEditingHandler = "kivaEditing";
 // Counting stops here; a page with more matches says so instead of a number.
 constexpr guint kMaxMatchCount = 1000;
-
-// Tells the window whether the keyboard is in a text field of the page, so that the window's
-// keys that also edit text (Alt+Left, Alt+Right, Esc) are left to the field meanwhile.
-constexpr const char* kEditingScript = R"JS((function () {
-  'use strict';
-  var m = window.webkit && window.webkit.messageHandlers;
-  var h = m && m.kivaEditing;
-  if (!h) return;
-  var plain = /^(button|checkbox|color|file|hidden|image|radio|range|reset|submit)$/i;
-  function editing(e) {
-    if (!e || e.nodeType !== 1) return false;
-    if (e.isContentEditable) return true;
-    if (e.readOnly || e.disabled) return false;
-    return e.localName === 'textarea' || (e.localName === 'input' && !plain.test(e.type));
-  }
-  document.addEventListener('focusin', function (ev) {
-    h.postMessage(editing(ev.target));
-  }, true);
-  document.addEventListener('focusout', function (ev) {
-    if (editing(ev.target)) h.postMessage(false);
-  }, true);
-})();)JS";
 
 std::string MatchText(guint count) {
     if (count == G_MAXUINT || count > kMaxMatchCount) {
@@ -51,7 +27,6 @@ std::string MatchText(guint count) {
 } // namespace
 
 TWebKitCommands::TWebKitCommands(GtkWidget* container) : container_(container) {
-    g_object_set_data(G_OBJECT(container_), kCommandsKey, this);
     BuildFindBox();
 }
 
@@ -63,29 +38,16 @@ TWebKitCommands::~TWebKitCommands() {
         g_signal_handlers_disconnect_by_data(webkit_web_view_get_find_controller(view_), this);
         g_signal_handlers_disconnect_by_data(view_, this);
     }
-    if (content_) {
-        g_signal_handlers_disconnect_by_data(content_, this);
-        webkit_user_content_manager_unregister_script_message_handler(content_, kEditingHandler);
-    }
     // The box's widgets may outlive this object inside the window.
     gtk_container_foreach(
         GTK_CONTAINER(findBox_.get()),
         [](GtkWidget* child, gpointer self) { g_signal_handlers_disconnect_by_data(child, self); },
         this);
     g_signal_handlers_disconnect_by_data(findBox_.get(), this);
-    g_object_set_data(G_OBJECT(container_), kCommandsKey, nullptr);
 }
 
-TWebKitCommands* TWebKitCommands::Of(void* nativeWidget) {
-    if (!nativeWidget || !G_IS_OBJECT(nativeWidget)) {
-        return nullptr;
-    }
-    return static_cast<TWebKitCommands*>(g_object_get_data(G_OBJECT(nativeWidget), kCommandsKey));
-}
-
-void TWebKitCommands::Attach(WebKitWebView* view) {
+void TWebKitCommands::Attach(WebKitWebView* view, TPageScripts& scripts) {
     view_ = view;
-    content_ = webkit_web_view_get_user_content_manager(view);
     ApplyZoom();
 
     g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), this);
@@ -95,8 +57,8 @@ void TWebKitCommands::Attach(WebKitWebView* view) {
     g_signal_connect(finder, "found-text", G_CALLBACK(OnFoundText), this);
     g_signal_connect(finder, "failed-to-find-text", G_CALLBACK(OnFailedToFind), this);
 
-    AddPageScript(content_, kEditingHandler, kEditingScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-                  G_CALLBACK(OnEditing), this);
+    scripts.AddObserver("editing.js", "kivaEditing", WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                        [this](JSCValue* message) { editing_ = jsc_value_to_boolean(message); });
 }
 
 IUnknown* TWebKitCommands::Document() {
@@ -156,6 +118,7 @@ void TWebKitCommands::OnPrintFailed(WebKitPrintOperation*, GError* error, gpoint
     try {
         ShowDefaultError(error && error->message ? error->message : "Printing failed");
     } catch (...) {
+        TraceCaughtError("the print operation's failure");
     }
 }
 
@@ -219,6 +182,7 @@ gboolean TWebKitCommands::OnScroll(GtkWidget*, GdkEventScroll* event, gpointer s
         commands->wheelTaken_ = commands->wheelZoom_(steps);
         return commands->wheelTaken_ ? TRUE : FALSE;
     } catch (...) {
+        TraceCaughtError("the page's Ctrl+wheel");
         return FALSE;
     }
 }
@@ -374,6 +338,7 @@ void TWebKitCommands::OnFoundText(WebKitFindController*, guint count, gpointer s
         commands->steppingToNext_ = false;
         commands->SetFindStatus(MatchText(commands->matchCount_), false);
     } catch (...) {
+        TraceCaughtError("the find box's matches");
     }
 }
 
@@ -384,6 +349,7 @@ void TWebKitCommands::OnFailedToFind(WebKitFindController*, gpointer self) noexc
         commands->steppingToNext_ = false;
         commands->SetFindStatus("Not found", true);
     } catch (...) {
+        TraceCaughtError("the find box's failed search");
     }
 }
 
@@ -406,13 +372,8 @@ void TWebKitCommands::OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpoin
         commands->matchCount_ = 0;
         commands->SetFindStatus("", false);
     } catch (...) {
+        TraceCaughtError("the commands' new document");
     }
-}
-
-void TWebKitCommands::OnEditing(WebKitUserContentManager*, WebKitJavascriptResult* result,
-                                gpointer self) noexcept {
-    static_cast<TWebKitCommands*>(self)->editing_ =
-        jsc_value_to_boolean(webkit_javascript_result_get_js_value(result));
 }
 
 TBrowserFocus TWebKitCommands::Focus() const {
@@ -428,28 +389,6 @@ TBrowserFocus TWebKitCommands::Focus() const {
         return TBrowserFocus::bfFindBox;
     }
     return TBrowserFocus::bfElsewhere;
-}
-
-TBrowserFocus BrowserFocus(void* nativeWidget) {
-    TWebKitCommands* commands = TWebKitCommands::Of(nativeWidget);
-    return commands ? commands->Focus() : TBrowserFocus::bfElsewhere;
-}
-
-bool CloseBrowserFindBox(void* nativeWidget) {
-    TWebKitCommands* commands = TWebKitCommands::Of(nativeWidget);
-    return commands && commands->CloseFindBox();
-}
-
-void SetBrowserPagePrintingAllowed(void* nativeWidget, bool allowed) {
-    if (TWebKitCommands* commands = TWebKitCommands::Of(nativeWidget)) {
-        commands->SetPagePrintingAllowed(allowed);
-    }
-}
-
-void SetBrowserWheelZoomHandler(void* nativeWidget, std::function<bool(int steps)> handler) {
-    if (TWebKitCommands* commands = TWebKitCommands::Of(nativeWidget)) {
-        commands->SetWheelZoomHandler(std::move(handler));
-    }
 }
 
 } // namespace kiva

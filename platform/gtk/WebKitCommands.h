@@ -12,24 +12,21 @@
 #include <string>
 
 #include "GObjectPtr.h"
+#include "WebKitDocument.h"
 
 namespace kiva {
 
-class TWebKitDocument;
+class TPageScripts;
 
 // Text-size factors of the zoom levels 0 (Smallest) to 4 (Largest), text only: the CSS font
 // sizes x-small, small, medium, large and x-large, the classic five steps of a browser's
 // text-size menu, with Medium the page's own size.
 inline constexpr std::array<double, 5> kTextSizeFactors = {0.75, 8.0 / 9.0, 1.0, 1.2, 1.5};
 
-// Where the keyboard is in the window, as far as the browser's widget knows: in the page, in
-// a text field of the page that is being edited, in the find box, or elsewhere.
-enum class TBrowserFocus { bfElsewhere, bfPage, bfPageTextField, bfFindBox };
-
 // The reader's commands on a WebKit view: the find box driven by the view's find controller,
 // printing through the toolkit's print dialog, text-only zoom levels and copying the
 // selection. It lives with the browser control, whose widget it puts the find box in.
-class TWebKitCommands {
+class TWebKitCommands final : public IWebKitFinder {
 public:
     explicit TWebKitCommands(GtkWidget* container);
     TWebKitCommands(const TWebKitCommands&) = delete;
@@ -37,8 +34,8 @@ public:
     ~TWebKitCommands();
 
     // The view has been made; the commands work on it from now on. Before, there is no
-    // document and the commands that need one fail.
-    void Attach(WebKitWebView* view);
+    // document and the commands that need one fail. The page scripts are the view's.
+    void Attach(WebKitWebView* view, TPageScripts& scripts);
 
     // The current document's automation object, with a reference for the caller; null before
     // the first document.
@@ -47,7 +44,7 @@ public:
     HRESULT ExecWB(DWORD cmdID, DWORD cmdexecopt, TVariant* pvaIn, TVariant* pvaOut);
     // Opens the find box, or with next finds the next match of its text (opening the box
     // when it has none).
-    HRESULT Find(bool next);
+    HRESULT Find(bool next) override;
 
     // What the window's shortcut keys need of the browser's widget.
     TBrowserFocus Focus() const;
@@ -60,9 +57,6 @@ public:
     void SetWheelZoomHandler(std::function<bool(int steps)> handler) {
         wheelZoom_ = std::move(handler);
     }
-
-    // The commands of the browser whose widget this is, or null.
-    static TWebKitCommands* Of(void* nativeWidget);
 
 private:
     void BuildFindBox();
@@ -80,12 +74,9 @@ private:
     static gboolean OnScroll(GtkWidget*, GdkEventScroll* event, gpointer self) noexcept;
     static void OnFoundText(WebKitFindController*, guint count, gpointer self) noexcept;
     static void OnFailedToFind(WebKitFindController*, gpointer self) noexcept;
-    static void OnEditing(WebKitUserContentManager*, WebKitJavascriptResult* result,
-                          gpointer self) noexcept;
 
     GtkWidget* container_;
     WebKitWebView* view_ = nullptr;
-    WebKitUserContentManager* content_ = nullptr;
     ComPtr<TWebKitDocument> document_;
     int zoomLevel_ = 2;
     bool pagePrintingAllowed_ = true;
@@ -109,11 +100,5 @@ private:
     guint matchCount_ = 0;
     bool steppingToNext_ = false;
 };
-
-// The same, for the window that holds the browser's widget.
-TBrowserFocus BrowserFocus(void* nativeWidget);
-bool CloseBrowserFindBox(void* nativeWidget);
-void SetBrowserPagePrintingAllowed(void* nativeWidget, bool allowed);
-void SetBrowserWheelZoomHandler(void* nativeWidget, std::function<bool(int steps)> handler);
 
 } // namespace kiva

@@ -250,6 +250,7 @@ void ProtocolStreamReadAsync(GInputStream* stream, void* buffer, gsize count, in
     try {
         (*self->served)->Read(task, buffer, count);
     } catch (...) {
+        TraceCaughtError("reading a response");
         g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_FAILED, "The body could not be read");
         g_object_unref(task);
     }
@@ -313,16 +314,6 @@ void SetNameSpaceFailureListener(WebKitWebView* view, TNameSpaceFailureListener 
                            [](gpointer p) { delete static_cast<TFailureListener*>(p); });
 }
 
-void AddPageScript(WebKitUserContentManager* content, const char* handler, const char* source,
-                   WebKitUserContentInjectedFrames frames, GCallback callback, gpointer data) {
-    webkit_user_content_manager_register_script_message_handler(content, handler);
-    std::unique_ptr<WebKitUserScript, UserScriptUnref> script(webkit_user_script_new(
-        source, frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr));
-    webkit_user_content_manager_add_script(content, script.get());
-    const std::string signal = std::string("script-message-received::") + handler;
-    g_signal_connect(content, signal.c_str(), callback, data);
-}
-
 std::string NameSpaceErrorText(HRESULT result) {
     switch (result) {
     case INET_E_RESOURCE_NOT_FOUND:
@@ -354,6 +345,7 @@ void ServeNameSpaceRequest(WebKitURISchemeRequest* request, IServiceProvider* se
         std::make_shared<TServedRequest>(request)->Start(services);
     } catch (...) {
         // Only allocation can fail before the request is answered.
+        TraceCaughtError("starting a request");
         FinishWithError(request, E_OUTOFMEMORY);
     }
 }

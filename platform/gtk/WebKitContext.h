@@ -62,19 +62,6 @@ using TNameSpaceFailureListener = void (*)(WebKitWebView* view, const char* uri,
 void SetNameSpaceFailureListener(WebKitWebView* view, TNameSpaceFailureListener listener,
                                  void* data);
 
-// Owners of the engine's user-content records.
-struct UserScriptUnref {
-    void operator()(WebKitUserScript* s) const noexcept { webkit_user_script_unref(s); }
-};
-struct UserStyleSheetUnref {
-    void operator()(WebKitUserStyleSheet* s) const noexcept { webkit_user_style_sheet_unref(s); }
-};
-
-// Adds a page script, run at the start of each document, that talks back through the script
-// message handler of that name; its messages go to callback with data.
-void AddPageScript(WebKitUserContentManager* content, const char* handler, const char* source,
-                   WebKitUserContentInjectedFrames frames, GCallback callback, gpointer data);
-
 // The user's text for a failed request.
 std::string NameSpaceErrorText(HRESULT result);
 

@@ -1,7 +1,7 @@
 // The platform's headers come before the toolkit's, whose TRUE and FALSE are macros.
 #include "WebKitDocument.h"
 
-#include "WebKitCommands.h"
+#include "Trace.h"
 
 namespace kiva {
 
@@ -15,7 +15,7 @@ HRESULT TWebKitDocument::QueryStatus(const GUID* pguidCmdGroup, ULONG cCmds, OLE
     for (ULONG i = 0; i < cCmds; ++i) {
         prgCmds[i].cmdf = 0;
         if (prgCmds[i].cmdID == HTMLID_FIND) {
-            prgCmds[i].cmdf = OLECMDF_SUPPORTED | (commands_ ? OLECMDF_ENABLED : 0);
+            prgCmds[i].cmdf = OLECMDF_SUPPORTED | (finder_ ? OLECMDF_ENABLED : 0);
         }
     }
     return S_OK;
@@ -29,12 +29,13 @@ HRESULT TWebKitDocument::Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD nCm
     if (nCmdID != HTMLID_FIND) {
         return OLECMDERR_E_NOTSUPPORTED;
     }
-    if (!commands_) {
+    if (!finder_) {
         return E_FAIL;
     }
     try {
-        return commands_->Find(nCmdexecopt == OLECMDEXECOPT_DONTPROMPTUSER);
+        return finder_->Find(nCmdexecopt == OLECMDEXECOPT_DONTPROMPTUSER);
     } catch (...) {
+        TraceCaughtError("the document's find command");
         return E_FAIL;
     }
 }

@@ -5,7 +5,15 @@
 
 namespace kiva {
 
-class TWebKitCommands;
+// What a document's find command reaches: the find box of the browser that shows it. Opens
+// the box, or with next finds the next match of its text (opening the box when it has none).
+class IWebKitFinder {
+public:
+    virtual HRESULT Find(bool next) = 0;
+
+protected:
+    ~IWebKitFinder() = default;
+};
 
 // The automation object of one document shown by the WebKit browser. Its command target
 // answers the browser group's find command: the default option opens the find box, "don't
@@ -13,10 +21,10 @@ class TWebKitCommands;
 // none). A document that has been replaced by the next one answers nothing any more.
 class TWebKitDocument final : public TComObjectWith<IOleCommandTarget> {
 public:
-    explicit TWebKitDocument(TWebKitCommands* commands) : commands_(commands) {}
+    explicit TWebKitDocument(IWebKitFinder* finder) : finder_(finder) {}
 
     // The document is gone: a later page replaced it, or the browser went.
-    void Detach() { commands_ = nullptr; }
+    void Detach() { finder_ = nullptr; }
 
     HRESULT QueryStatus(const GUID* pguidCmdGroup, ULONG cCmds, OLECMD* prgCmds) override;
     HRESULT Exec(const GUID* pguidCmdGroup, DWORD nCmdID, DWORD nCmdexecopt, TVariant* pvaIn,
@@ -26,7 +34,7 @@ protected:
     ~TWebKitDocument() override = default;
 
 private:
-    TWebKitCommands* commands_;
+    IWebKitFinder* finder_;
 };
 
 // The command-target answers for a group the document does not know and for one it has no

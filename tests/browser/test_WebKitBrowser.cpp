@@ -4,7 +4,7 @@
 #include "UrlMon.h"
 #include "WebBrowser.h"
 #include "WebKitBrowser.h"
-#include "WebKitCommands.h"
+#include "WebKitCrossOrigin.h"
 #include "WebKitDocument.h"
 #include "WebSession.h"
 
@@ -46,7 +46,10 @@ const std::map<std::string, std::string>& Site() {
         {"closer.html", "<!DOCTYPE html><title>Closer</title>"
                         "<script>setTimeout(function(){window.close();},0);</script>"},
         {"opener.html", "<!DOCTYPE html><title>Opener</title>"
-                        "<a id=\"a\" target=\"_blank\" href=\"second.html\">new</a>"},
+                        "<a id=\"a\" target=\"_blank\" href=\"second.html\">new</a>"
+                        "<a id=\"s\" target=\"_blank\" href=\"selfclose.html\">self</a>"},
+        {"selfclose.html", "<!DOCTYPE html><html><head><title>Self closing</title>"
+                           "<script>window.close();</script></head><body>x</body></html>"},
         {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
         {"text.html", "<!DOCTYPE html><title>Text</title>"
                       "<p id=\"p\" style=\"font-size:20px;margin:0\">Kiva words on a kiva page</p>"
@@ -575,32 +578,34 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ScriptsAndFormsCase{TAllowDisAllowPolicyOption::Allow, "Script ran", true},
                       ScriptsAndFormsCase{TAllowDisAllowPolicyOption::Disallow, "Start", false}));
 
-// A web server on the loopback interface that answers every request with the same text and
+// A web server on the loopback interface that answers every request with the same body and
 // no cross-origin permission of its own.
-class TLoopbackText {
+class TLoopbackServer {
 public:
     // Each connection is served on a thread of its own: the engine may open connections it
     // sends nothing on for a while, and the test's loop must go on meanwhile.
-    TLoopbackText() : service_(g_threaded_socket_service_new(4)) {
+    TLoopbackServer(std::string type, std::string body)
+        : reply_("HTTP/1.0 200 OK\r\nContent-Type: " + type +
+                 "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body),
+          service_(g_threaded_socket_service_new(4)) {
         port_ = g_socket_listener_add_any_inet_port(G_SOCKET_LISTENER(service_), nullptr, nullptr);
         g_signal_connect(
             service_, "run",
             G_CALLBACK(+[](GSocketService*, GSocketConnection* connection, GObject*,
-                           gpointer) -> gboolean {
+                           gpointer self) -> gboolean {
                 GInputStream* in = g_io_stream_get_input_stream(G_IO_STREAM(connection));
                 char request[4096];
                 g_input_stream_read(in, request, sizeof request, nullptr, nullptr);
-                const char reply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"
-                                     "Content-Length: 9\r\n\r\nfrom afar";
+                const std::string& reply = static_cast<TLoopbackServer*>(self)->reply_;
                 g_output_stream_write_all(g_io_stream_get_output_stream(G_IO_STREAM(connection)),
-                                          reply, sizeof reply - 1, nullptr, nullptr, nullptr);
+                                          reply.data(), reply.size(), nullptr, nullptr, nullptr);
                 g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
                 return TRUE;
             }),
-            nullptr);
+            this);
         g_socket_service_start(service_);
     }
-    ~TLoopbackText() {
+    ~TLoopbackServer() {
         g_socket_service_stop(service_);
         g_socket_listener_close(G_SOCKET_LISTENER(service_));
         g_object_unref(service_);
@@ -608,44 +613,201 @@ public:
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/data"; }
 
 private:
+    std::string reply_;
     GSocketService* service_;
     guint16 port_ = 0;
 };
 
-TEST_F(WebKitBrowser, TheBooksPagesReadOtherSitesDataWhenTheSecurityManagerAllowsIt) {
-    TSecurityManager manager(nullptr);
-    wb_->OnQueryService = [&](TComponent*, const GUID& rsid, const GUID& iid, IUnknown*& obj) {
-        if (rsid == IID_IInternetSecurityManager && iid == rsid) {
-            manager.QueryInterface(iid, reinterpret_cast<void**>(&obj));
+// A page of another site that reads the address in its query and says what it got, in its
+// title and to the page that framed it.
+constexpr const char* kReadingPage =
+    "<!DOCTYPE html><title>web page</title><script>"
+    "function report(t) { document.title = t; if (parent !== window) parent.postMessage(t, '*'); }"
+    "fetch(decodeURIComponent(location.search.slice(1))).then(function (r) { return r.text(); })"
+    ".then(report, function () { report('refused'); });</script>";
+
+class CrossOrigin : public WebKitBrowser {
+protected:
+    void SetUp() override {
+        WebKitBrowser::SetUp();
+        if (!available_) {
+            return;
         }
-    };
-    TLoopbackText server;
-    int round = 0;
-    // Fetches from the page shown; a fresh address each time, so no cached answer stands in
-    // for the server's.
-    auto fetched = [&](const std::string& url) {
+        wb_->OnQueryService = [this](TComponent*, const GUID& rsid, const GUID& iid,
+                                     IUnknown*& obj) {
+            if (rsid == IID_IInternetSecurityManager && iid == rsid) {
+                manager_.QueryInterface(iid, reinterpret_cast<void**>(&obj));
+            }
+        };
+    }
+    // What the page shown gets from the data server; a fresh address each time, so no cached
+    // answer stands in for the server's.
+    std::string Fetched() {
         title_.clear();
-        Evaluate("fetch('" + url + "?" + std::to_string(++round) +
+        Evaluate("document.title = 'reading';"
+                 "fetch('" +
+                 NextData() +
                  "').then(function (r) { return r.text(); })"
                  ".then(function (t) { document.title = t; },"
                  "function () { document.title = 'refused'; }); 1");
         PumpUntil([&] { return title_ == "from afar" || title_ == "refused"; });
         return title_;
-    };
-    // Refused first: the engine keeps a permission once given.
-    manager.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Disallow;
+    }
+    std::string NextData() { return data_.Url() + "?" + std::to_string(++round_); }
+    // The other site's page that reads the data server.
+    std::string ReadingPage() {
+        GCharPtr data(g_uri_escape_string(NextData().c_str(), nullptr, TRUE));
+        return web_.Url() + "?" + data.get();
+    }
+
+    TSecurityManager manager_{nullptr};
+    TLoopbackServer data_{"text/plain", "from afar"};
+    TLoopbackServer web_{"text/html", kReadingPage};
+    int round_ = 0;
+};
+
+TEST_F(CrossOrigin, TheBooksPagesReadOtherSitesDataWhenTheSecurityManagerAllowsIt) {
+    manager_.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Disallow;
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
-    EXPECT_EQ(fetched(server.Url()), "refused");
-    manager.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Allow;
+    EXPECT_EQ(Fetched(), "refused");
+    manager_.UrlPolicy().CrossDomainData = TAllowDisAllowPolicyOption::Allow;
     ASSERT_TRUE(Load("kiva://bundle/tall.html"));
-    EXPECT_EQ(fetched(server.Url()), "from afar");
+    EXPECT_EQ(Fetched(), "from afar");
 }
 
-TEST_F(WebKitBrowser, APageClosingItsWindowAsksTheHost) {
+TEST_F(CrossOrigin, AnotherSitesTopPageHasTheSameOriginRulesAfterABookPage) {
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    ASSERT_EQ(Fetched(), "from afar");
+    title_.clear();
+    Evaluate("location.href = '" + ReadingPage() + "'; 1");
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "from afar" || title_ == "refused"; }));
+    EXPECT_EQ(title_, "refused");
+    // Back in the book, its pages read other sites again; the host's own navigation away
+    // leaves the grant behind as the page's did.
+    ASSERT_TRUE(Load("kiva://bundle/tall.html"));
+    EXPECT_EQ(Fetched(), "from afar");
+    title_.clear();
+    wb_->Navigate(ReadingPage());
+    ASSERT_TRUE(PumpUntil([&] { return title_ == "from afar" || title_ == "refused"; }));
+    EXPECT_EQ(title_, "refused");
+}
+
+TEST_F(CrossOrigin, AnotherSitesPageInAPopUpHasTheSameOriginRules) {
+    ASSERT_TRUE(Load("kiva://bundle/opener.html"));
+    ASSERT_EQ(Fetched(), "from afar");
+    Evaluate("window.open('" + ReadingPage() + "'); 1");
+    ASSERT_TRUE(PumpUntil([&] {
+        return TopLevelTitled("refused") != nullptr || TopLevelTitled("from afar") != nullptr;
+    }));
+    EXPECT_NE(TopLevelTitled("refused"), nullptr);
+    // The opener keeps its page and its grant.
+    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/opener.html");
+    EXPECT_EQ(Fetched(), "from afar");
+}
+
+TEST_F(CrossOrigin, AWebFrameInsideABookPageSharesTheBooksGrant) {
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    title_.clear();
+    Evaluate("addEventListener('message', function (e) { document.title = 'frame: ' + e.data; });"
+             "var f = document.createElement('iframe'); f.src = '" +
+             ReadingPage() + "'; document.body.appendChild(f); 1");
+    ASSERT_TRUE(PumpUntil([&] { return title_.rfind("frame: ", 0) == 0; }));
+    EXPECT_EQ(title_, "frame: from afar");
+}
+
+// What a top page is to the cross-origin grant; needs no display.
+TEST(PageKind, TellsTheBooksPagesFromOtherSitesAndBlankPages) {
+    const std::pair<const char*, TPageKind> cases[] = {
+        {"kiva://bundle/index.html", TPageKind::pkBook},
+        {"KIVA://BUNDLE/Index.html", TPageKind::pkBook},
+        {"blob:kiva://bundle/1f2e", TPageKind::pkBook},
+        {"about:blank", TPageKind::pkBlank},
+        {"About:Close", TPageKind::pkBlank},
+        {"", TPageKind::pkBlank},
+        {"http://127.0.0.1:8080/page.html", TPageKind::pkWeb},
+        {"https://example.org/kiva://bundle/", TPageKind::pkWeb},
+        {"blob:https://example.org/1f2e", TPageKind::pkWeb},
+        {"data:text/html,<script>fetch('http://intranet/')</script>", TPageKind::pkWeb},
+        {"file:///etc/passwd", TPageKind::pkWeb},
+        {"kivax://bundle/index.html", TPageKind::pkWeb},
+    };
+    for (const auto& [uri, kind] : cases) {
+        EXPECT_EQ(PageKindOf(uri), kind) << uri;
+    }
+}
+
+// --- What pages can make the host do --------------------------------------------------------
+
+TEST_F(WebKitBrowser, PagesCannotPostToTheHostsMessageHandlers) {
+    bool scriptError = false;
+    wb_->OnScriptError = [&](TComponent*, const std::string&, const std::string&,
+                             const std::string&, const std::string&, const std::string&,
+                             TScriptErrorAction&) { scriptError = true; };
+    ASSERT_TRUE(Load("kiva://bundle/frames.html"));
+    gtk_widget_grab_focus(GTK_WIDGET(View()));
+    const std::vector<std::string> names =
+        static_cast<TWebKitBrowser*>(wb_->DefaultInterface())->PageMessageHandlers();
+    ASSERT_GE(names.size(), 4u);
+    // What each observer would tell the host, forged: a closing, a frame's completion, the
+    // editing state, a right-click target, a script error.
+    const std::vector<std::string> forgeries = {
+        "''", "'kiva://bundle/forged.html'", "true", "'table'",
+        "JSON.stringify({message:'forged',line:1,character:1,code:0,url:'x'})"};
+    for (const std::string& name : names) {
+        for (const std::string& message : forgeries) {
+            EXPECT_EQ(Evaluate("(function () { try { window.webkit.messageHandlers['" + name +
+                               "'].postMessage(" + message +
+                               "); return 'posted'; } catch (e) { return 'refused'; } })()"),
+                      "refused")
+                << name;
+        }
+    }
+    // Nor do events the page makes up reach the host's observers.
+    Evaluate("dispatchEvent(new ErrorEvent('error', {message: 'forged'}));"
+             "document.getElementById('f').contentWindow.dispatchEvent(new Event('load'));"
+             "document.dispatchEvent(new FocusEvent('focusin')); 1");
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_FALSE(Logged("complete kiva://bundle/forged.html"));
+    EXPECT_FALSE(Logged("closing"));
+    EXPECT_FALSE(scriptError);
+    gtk_widget_grab_focus(GTK_WIDGET(View()));
+    EXPECT_EQ(wb_->KeyboardFocus(), TBrowserFocus::bfPage);
+}
+
+TEST_F(WebKitBrowser, APagesOwnWindowCloseAsksTheNavigationPolicy) {
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     ASSERT_TRUE(Load("kiva://bundle/closer.html"));
-    EXPECT_TRUE(PumpUntil([&] { return Logged("closing"); }));
+    EXPECT_TRUE(PumpUntil([&] { return closedFromHandler_; }));
+    EXPECT_TRUE(Logged("before about:close"));
 }
+
+// A pop-up that closes itself at once, inline in its head, closes itself only.
+class SelfClosingPopUp : public WebKitBrowser, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SelfClosingPopUp, ClosesOnlyItself) {
+    ASSERT_TRUE(Load("kiva://bundle/opener.html"));
+    const auto windows = [] {
+        GList* list = gtk_window_list_toplevels();
+        const guint n = g_list_length(list);
+        g_list_free(list);
+        return n;
+    };
+    const guint before = windows();
+    Evaluate(std::string(GetParam()) + " 1");
+    ASSERT_TRUE(PumpUntil([&] { return windows() > before; }));
+    EXPECT_TRUE(PumpUntil([&] { return windows() == before; }));
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    EXPECT_FALSE(Logged("closing"));
+    EXPECT_FALSE(Logged("before about:close"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Openers, SelfClosingPopUp,
+                         ::testing::Values("window.open('selfclose.html');",
+                                           "document.getElementById('s').click();"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return info.index == 0 ? std::string("WindowOpen")
+                                                    : std::string("TargetBlankLink");
+                         });
 
 // --- The reader's commands ------------------------------------------------------------------
 
@@ -753,9 +915,9 @@ TEST_F(WebKitBrowser, FindOpensTheBoxOnTheDocumentAndCountsTheMatches) {
     EXPECT_EQ(target->Exec(&CGID_DocHostCommandHandler, HTMLID_FIND, 0, &in, &out),
               OLECMDERR_E_UNKNOWNGROUP);
     EXPECT_EQ(target->Exec(&CGID_IWebBrowser, 2, 0, &in, &out), OLECMDERR_E_NOTSUPPORTED);
-    EXPECT_TRUE(CloseBrowserFindBox(container));
+    EXPECT_TRUE(wb_->CloseFindBox());
     EXPECT_FALSE(gtk_widget_get_visible(box));
-    EXPECT_FALSE(CloseBrowserFindBox(container));
+    EXPECT_FALSE(wb_->CloseFindBox());
 
     // The document of a page that has gone answers nothing more; the new page has its own.
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
@@ -780,24 +942,22 @@ TEST_F(WebKitBrowser, CommandsWorkWhileAPageLoadsAndOnAPageThatFailed) {
             S_OK);
         ASSERT_TRUE(PumpUntil([&] { return Logged("complete kiva://bundle/missing.html"); }));
     }
-    EXPECT_TRUE(CloseBrowserFindBox(wb_->NativeWidget()));
+    EXPECT_TRUE(wb_->CloseFindBox());
 }
 
 TEST_F(WebKitBrowser, TheWindowKnowsWhenATextFieldOfThePageIsEdited) {
     ASSERT_TRUE(Load("kiva://bundle/text.html"));
-    GtkWidget* container = static_cast<GtkWidget*>(wb_->NativeWidget());
     gtk_widget_grab_focus(GTK_WIDGET(View()));
-    EXPECT_EQ(BrowserFocus(container), TBrowserFocus::bfPage);
+    EXPECT_EQ(wb_->KeyboardFocus(), TBrowserFocus::bfPage);
     Evaluate("document.getElementById('t').focus(); 1");
-    EXPECT_TRUE(
-        PumpUntil([&] { return BrowserFocus(container) == TBrowserFocus::bfPageTextField; }));
+    EXPECT_TRUE(PumpUntil([&] { return wb_->KeyboardFocus() == TBrowserFocus::bfPageTextField; }));
     Evaluate("document.getElementById('c').focus(); 1");
-    EXPECT_TRUE(PumpUntil([&] { return BrowserFocus(container) == TBrowserFocus::bfPage; }));
+    EXPECT_TRUE(PumpUntil([&] { return wb_->KeyboardFocus() == TBrowserFocus::bfPage; }));
 }
 
 TEST_F(WebKitBrowser, APagePrintsNothingWhilePrintingIsNotAllowed) {
     ASSERT_TRUE(Load("kiva://bundle/text.html"));
-    SetBrowserPagePrintingAllowed(wb_->NativeWidget(), false);
+    wb_->SetPagePrintingAllowed(false);
     GList* before = gtk_window_list_toplevels();
     const guint windows = g_list_length(before);
     g_list_free(before);

@@ -15,20 +15,8 @@ cat >"$web/page.html" <<'HTML'
 body { margin: 0 } a { position: fixed; inset: 0; display: block; }
 </style></head><body><a href="/missing.html">to a missing page</a></body></html>
 HTML
-# A server on a free port of the loopback interface, for this test only; it ends with it.
-gui_start web /usr/bin/python3 -c '
-import functools, http.server, sys
-handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
-open(sys.argv[2], "w").write(str(server.server_address[1]))
-server.timeout = 1
-import time
-deadline = time.time() + 120
-while time.time() < deadline:
-    server.handle_request()
-' "$web" "$GUI_TMP/port"
-for _ in $(seq 1 50); do [[ -s "$GUI_TMP/port" ]] && break; sleep 0.1; done
-port=$(cat "$GUI_TMP/port" 2>/dev/null) || gui_fail "the web server did not start"
+gui_web_server "$web"
+port=$GUI_PORT
 
 site="$GUI_TMP/site"
 mkdir -p "$site"

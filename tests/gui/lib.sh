@@ -424,3 +424,28 @@ gui_accessibility() {
     done
     gui_fail "the accessibility bus did not start"
 }
+
+# Serves the files of DIR over HTTP on a free port of the loopback interface, for this test
+# only (it ends with it, and after two minutes at the latest), and sets GUI_PORT. The server
+# sends no cross-origin permission of its own: gui_web_server DIR.
+gui_web_server() {
+    local dir=$1 portfile
+    portfile=$(mktemp "$GUI_TMP/port.XXXXXX")
+    gui_start web /usr/bin/python3 -c '
+import functools, http.server, sys, time
+handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[1])
+server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+open(sys.argv[2], "w").write(str(server.server_address[1]))
+server.timeout = 1
+deadline = time.time() + 120
+while time.time() < deadline:
+    server.handle_request()
+' "$dir" "$portfile"
+    local _
+    for _ in $(seq 1 50); do
+        [[ -s "$portfile" ]] && break
+        sleep 0.1
+    done
+    GUI_PORT=$(cat "$portfile" 2>/dev/null)
+    [[ -n "$GUI_PORT" ]] || gui_fail "the web server for $dir did not start"
+}
