@@ -87,7 +87,10 @@ TWebKitBrowser::TWebKitBrowser()
     };
     hooks.ViewRemoved = [this](WebKitWebView* view) { crossOrigin_->Remove(view); };
     popups_ = std::make_unique<TWebKitPopups>(site_, std::move(hooks));
-    policy_ = std::make_unique<TWebKitPolicy>(site_, *popups_, *downloads_);
+    policy_ =
+        std::make_unique<TWebKitPolicy>(site_, *popups_, *downloads_, [this](WebKitWebView* view) {
+            return crossOrigin_ && crossOrigin_->Granted(view);
+        });
     crossOrigin_ = std::make_unique<TWebKitCrossOrigin>(
         [this](const std::string& uri) {
             return site_.UrlActionAllowed(uri, URLACTION_CROSS_DOMAIN_DATA);

@@ -104,6 +104,11 @@ void TWebKitCrossOrigin::Remove(WebKitWebView* view) {
     }
 }
 
+bool TWebKitCrossOrigin::Granted(WebKitWebView* view) const {
+    const auto it = views_.find(view);
+    return it != views_.end() && it->second.Process->Granted;
+}
+
 bool TWebKitCrossOrigin::ShowsWeb(const TProcess& process, WebKitWebView* except) const {
     for (const auto& [view, entry] : views_) {
         if (view != except && entry.Process.get() == &process &&

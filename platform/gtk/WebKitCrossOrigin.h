@@ -41,6 +41,9 @@ public:
     // related is null) and whose first page is first.
     void AddPopup(WebKitWebView* view, WebKitWebView* related, const std::string& first);
     void Remove(WebKitWebView* view);
+    // Whether the view's process was given the grant: another site's page can then be shown
+    // only in a new process, which nothing but the page's address can follow.
+    bool Granted(WebKitWebView* view) const;
 
 private:
     // The views of one engine process, and whether it was given the grant.

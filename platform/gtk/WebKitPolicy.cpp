@@ -3,6 +3,7 @@
 
 #include "InternetSecurity.h"
 #include "SysUtils.h"
+#include "WebKitCrossOrigin.h"
 #include "WebKitDownloads.h"
 #include "WebKitPopups.h"
 #include "WebKitSite.h"
@@ -95,6 +96,19 @@ gboolean TWebKitPolicy::DecideNavigation(WebKitWebView* view,
             Ignore(decision);
             return TRUE;
         }
+    }
+    const char* method =
+        webkit_uri_request_get_http_method(webkit_navigation_action_get_request(action));
+    if (method && AnsiLowerCaseAscii(method) == "post" && PageKindOf(uri) == TPageKind::pkWeb &&
+        granted_ && granted_(view)) {
+        // The engine cannot send a form's data again in the new process the other site's page
+        // needs; refused, and said, rather than sent without its data.
+        Ignore(decision);
+        TWebBrowserEventParams params;
+        params.Text = AnsiToWide("Not sent: a form of the book cannot be sent to another site (" +
+                                 uri.substr(0, uri.find_first_of("?#")) + ")");
+        site_.Fire(DISPID_STATUSTEXTCHANGE, params);
+        return TRUE;
     }
     return FALSE;
 }

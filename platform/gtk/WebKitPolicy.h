@@ -6,6 +6,7 @@
 #include <webkit2/webkit2.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 
 namespace kiva {
@@ -17,12 +18,17 @@ class TWebKitDownloads;
 // The navigation and response decisions of the browser's view and of the windows its pages
 // open. Every navigation of a page, of its frames and of its windows passes the host's
 // before-navigate event; about:close in a pop-up closes that pop-up and nothing else; form
-// submissions follow the host's security manager; a server's error status and a type the
+// submissions follow the host's security manager; a form of a book page is never sent to
+// another site from a process with cross-origin reads (the answer would have to move to a new
+// process, and a form's data cannot follow it there); a server's error status and a type the
 // engine cannot show reach the host as events.
 class TWebKitPolicy {
 public:
-    TWebKitPolicy(TWebKitSite& site, TWebKitPopups& popups, TWebKitDownloads& downloads)
-        : site_(site), popups_(popups), downloads_(downloads) {}
+    // granted tells whether a view's engine process was given cross-origin reads for the
+    // book's pages (see TWebKitCrossOrigin).
+    TWebKitPolicy(TWebKitSite& site, TWebKitPopups& popups, TWebKitDownloads& downloads,
+                  std::function<bool(WebKitWebView*)> granted)
+        : site_(site), popups_(popups), downloads_(downloads), granted_(std::move(granted)) {}
     TWebKitPolicy(const TWebKitPolicy&) = delete;
     TWebKitPolicy& operator=(const TWebKitPolicy&) = delete;
 
@@ -45,6 +51,7 @@ private:
     TWebKitSite& site_;
     TWebKitPopups& popups_;
     TWebKitDownloads& downloads_;
+    std::function<bool(WebKitWebView*)> granted_;
     // A new window's first address, decided already when the page asked for the window.
     std::string popupDecidedUri_;
     // The latest addresses navigations went to.

@@ -715,6 +715,23 @@ TEST_F(CrossOrigin, AWebFrameInsideABookPageSharesTheBooksGrant) {
     EXPECT_EQ(title_, "frame: from afar");
 }
 
+// The answer to a book's form would have to move to a new process, which the form's data
+// cannot follow: the form is not sent, and the reader is told, rather than the other site
+// getting the request without its data.
+TEST_F(CrossOrigin, ABookPagesFormIsNotPostedToAnotherSite) {
+    std::string status;
+    wb_->OnStatusTextChange = [&](TComponent*, const std::string& text) { status = text; };
+    ASSERT_TRUE(Load("kiva://bundle/second.html"));
+    ASSERT_EQ(Fetched(), "from afar");
+    Evaluate("var f = document.createElement('form'); f.method = 'post'; f.action = '" +
+             web_.Url() + "'; f.innerHTML = '<input name=q value=1>';"
+                          "document.body.appendChild(f); f.submit(); 1");
+    ASSERT_TRUE(PumpUntil([&] { return status.rfind("Not sent", 0) == 0; }));
+    EXPECT_EQ(status, "Not sent: a form of the book cannot be sent to another site (" +
+                          web_.Url() + ")");
+    EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/second.html");
+}
+
 // What a top page is to the cross-origin grant; needs no display.
 TEST(PageKind, TellsTheBooksPagesFromOtherSitesAndBlankPages) {
     const std::pair<const char*, TPageKind> cases[] = {
