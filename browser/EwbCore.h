@@ -276,7 +276,10 @@ protected:
 private:
     class THostHandler;
     friend class THostHandler;
-    ComPtr<THostHandler> handler_;
+    // The host interfaces' object (EwbHostHandler.cpp), made on first use.
+    THostHandler* Handler();
+    ComPtr<IServiceProvider> handler_;
+    THostHandler* hostHandler_ = nullptr;
     TUserInterfaceOptions userInterfaceOptions_;
     std::uint32_t hostInfoFlags_ = 0;
     TDownloadControlOptions downloadOptions_;
