@@ -3,6 +3,7 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/encoding.h>
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 
 #include <algorithm>
 #include <cstring>
@@ -218,14 +219,23 @@ void InitOnce() {
     std::call_once(once, [] { xmlInitParser(); });
 }
 
-// One run of the parser over the bytes; ignoreDeclared keeps the parser from switching to a
-// character set that a meta element names.
-void Parse(std::string_view bytes, bool ignoreDeclared, TCollector& out) {
+// One run of the parser over the bytes, decoded by the given character set, or else by the one
+// the page declares.
+void Parse(std::string_view bytes, const char* charset, TCollector& out) {
     InitOnce();
     std::unique_ptr<xmlParserCtxt, TContextDeleter> ctxt(
         htmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size())));
     if (!ctxt) {
         throw Exception("Out of memory while reading a page");
+    }
+    if (charset) {
+        // Without a decoder, the parser would take the first byte beyond ASCII as Latin-1.
+        xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(charset);
+        if (!handler || xmlSwitchToEncoding(ctxt.get(), handler) != 0) {
+            throw Exception(Format("No decoder for %s", charset));
+        }
+        xmlFree(const_cast<xmlChar*>(ctxt->input->encoding));
+        ctxt->input->encoding = xmlStrdup(reinterpret_cast<const xmlChar*>(charset));
     }
     htmlSAXHandler sax{};
     sax.startElement = OnStart;
@@ -242,7 +252,7 @@ void Parse(std::string_view bytes, bool ignoreDeclared, TCollector& out) {
     out.Context = ctxt.get();
     htmlCtxtUseOptions(ctxt.get(), HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR |
                                        HTML_PARSE_NOWARNING |
-                                       (ignoreDeclared ? HTML_PARSE_IGNORE_ENC : 0));
+                                       (charset ? HTML_PARSE_IGNORE_ENC : 0));
     htmlParseDocument(ctxt.get());
     out.Context = nullptr;
 }
@@ -292,14 +302,16 @@ TPageText ExtractPageText(std::string_view html) {
         throw Exception("The page is not text");
     }
     auto collector = std::make_unique<TCollector>();
-    Parse(html, false, *collector);
+    Parse(html, nullptr, *collector);
     if (!bom && !KnownCharset(collector->DeclaredCharset)) {
+        // Nothing declared, or a character set the parser does not know: UTF-8 when the bytes
+        // are, else Windows-1252 as in the pages of old books made on Windows.
         const std::string_view whole = page.Truncated ? WholeCharacters(html) : html;
-        if (!IsValidUtf8(whole)) {
-            // Neither declared nor UTF-8: the pages of old books made on Windows.
-            const std::string converted = Cp1252ToUtf8(html);
-            collector = std::make_unique<TCollector>();
-            Parse(converted, true, *collector);
+        collector = std::make_unique<TCollector>();
+        if (IsValidUtf8(whole)) {
+            Parse(html, "UTF-8", *collector);
+        } else {
+            Parse(Cp1252ToUtf8(html), "UTF-8", *collector);
         }
     }
     page.Truncated = page.Truncated || collector->Body.Full();
