@@ -277,21 +277,27 @@ void ExcerptFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_cont
         if (i.Column != column) {
             continue;
         }
+        // A phrase is marked from its first word to its last, the space between included.
         const int size = std::max(1, api->xPhraseSize(fts, i.Phrase));
+        int from = -1, to = -1;
         for (int k = 0; k < size; ++k) {
             const int pos = i.Offset + k - scan.First;
             if (pos < 0 || pos >= kExcerptWords || scan.Ranges[std::size_t(pos)].Start < 0) {
                 continue;
             }
             const TCharAt& r = scan.Ranges[std::size_t(pos)];
-            mark(r.Start, r.End);
+            from = from < 0 ? r.Start : from;
+            to = r.End;
             // A pair's second character stands at the next position.
             if (pairs && k == size - 1 && pos + 1 < kExcerptWords) {
                 const TCharAt& n = scan.Ranges[std::size_t(pos + 1)];
                 if (n.Start == r.End && IsCjk(g_utf8_get_char(text + n.Start))) {
-                    mark(n.Start, n.End);
+                    to = n.End;
                 }
             }
+        }
+        if (from >= 0) {
+            mark(from, to);
         }
     }
     std::string out;
