@@ -47,8 +47,8 @@ public:
     TBookIndexer(const TBookIndexer&) = delete;
     TBookIndexer& operator=(const TBookIndexer&) = delete;
 
-    // Raised on the worker thread after each batch of pages and at the end; the caller brings
-    // it to its own thread. It must not call back into the indexer's Cancel or Join.
+    // Raised on the worker thread once the index is open, after each batch of pages and at the
+    // end; the caller brings it to its own thread. It may call Cancel, never Join.
     std::function<void(const TIndexProgress&)> OnProgress;
 
     // Starts the worker; once only.
