@@ -307,9 +307,10 @@ void TBookIndexer::Build() {
             batchStart = std::chrono::steady_clock::now();
         }
     }
-    writer->SetMeta("complete", "1");
     writer->Commit();
     done_ += batch;
+    Report();
+    writer->Finish();
     complete_ = true;
     Report();
 }

@@ -22,7 +22,7 @@ namespace {
 
 // Column weights of the ranking: a word in the title counts most, then one in a heading.
 constexpr const char* kSearchSql =
-    "SELECT p.path, p.title FROM ("
+    "SELECT p.path, p.title, p.id FROM ("
     " SELECT rowid AS id,"
     "  (rowid IN (SELECT rowid FROM idx WHERE idx MATCH ?2)) * 2 +"
     "  (rowid IN (SELECT rowid FROM idx WHERE idx MATCH ?3)) AS tier,"
@@ -72,9 +72,11 @@ bool IsDamage(int code) {
 
 } // namespace
 
-TSearchIndex::TSearchIndex(const std::string& name, bool inMemory) {
+TSearchIndex::TSearchIndex(const std::string& name, bool inMemory) : inMemory_(inMemory) {
     Open(inMemory ? "file:" + name + "?vfs=memdb" : name,
          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | (inMemory ? SQLITE_OPEN_URI : 0));
+    // Set on a new file only: the space that merging the index frees goes back at the end.
+    Exec("PRAGMA auto_vacuum = INCREMENTAL");
     if (inMemory) {
         // Without spilling, the writer takes its exclusive lock only for the moment of a commit.
         Exec("PRAGMA journal_mode = MEMORY; PRAGMA cache_spill = OFF; PRAGMA cache_size = -65536");
@@ -173,7 +175,7 @@ void TSearchIndex::Prepare(const std::string& storageKey, bool stem) {
              " SELECT id, title, headings, kiva_inflate(body) FROM pages");
         const std::string create =
             std::string("CREATE VIRTUAL TABLE IF NOT EXISTS idx USING fts5(title, headings, body,"
-                        " content='page_text', content_rowid='id', tokenize='kiva") +
+                        " content='page_text', content_rowid='id', prefix='2 3', tokenize='kiva") +
             (stem ? " porter" : "") + "')";
         Exec(create.c_str());
         if (Meta("format").empty()) {
@@ -238,6 +240,23 @@ void TSearchIndex::Rollback() noexcept {
     }
 }
 
+void TSearchIndex::Finish() {
+    Begin();
+    try {
+        Exec("INSERT INTO idx(idx) VALUES ('optimize')");
+        SetMeta("complete", "1");
+        Commit();
+        Exec("PRAGMA incremental_vacuum");
+    } catch (...) {
+        Rollback();
+        throw;
+    }
+    if (!inMemory_) {
+        // Readers that still use the log keep it; the next run folds the rest.
+        sqlite3_exec(db_.get(), "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    }
+}
+
 void TSearchIndex::AddPage(const std::string& path, const TPageText* page) {
     std::string title = page ? page->Title : std::string();
     if (page && title.empty()) {
@@ -299,22 +318,35 @@ TSearchResults TSearchIndex::Search(const std::string& query, int limit) const {
             hit.Rank = static_cast<int>(results.Hits.size()) + 1;
             hit.Path = Column(best.get(), 0);
             hit.Title = Column(best.get(), 1);
+            hit.Id = sqlite3_column_int64(best.get(), 2);
             results.Hits.push_back(std::move(hit));
         }
         if (rc != SQLITE_DONE) {
             Fail("The search failed");
         }
+        // One pass over the matches for all excerpts: the query's words, prefixes above all,
+        // are looked up once.
+        std::string ids = "[";
+        for (const TSearchHit& hit : results.Hits) {
+            ids += (ids.size() > 1 ? "," : "") + std::to_string(hit.Id);
+        }
+        ids += "]";
         TStatement excerpt =
-            Statement("SELECT kiva_excerpt(idx, ?2) FROM idx WHERE idx MATCH ?1 AND rowid ="
-                      " (SELECT id FROM pages WHERE path = ?3)");
+            Statement("SELECT rowid, kiva_excerpt(idx, ?2) FROM idx WHERE idx MATCH ?1 AND rowid IN"
+                      " (SELECT value FROM json_each(?3))");
         Bind(excerpt.get(), 1, q.Expression);
         sqlite3_bind_int(excerpt.get(), 2, q.HasCharacterPairs ? 1 : 0);
-        for (TSearchHit& hit : results.Hits) {
-            sqlite3_reset(excerpt.get());
-            Bind(excerpt.get(), 3, hit.Path);
-            if (sqlite3_step(excerpt.get()) == SQLITE_ROW) {
-                hit.Excerpt = SplitExcerpt(Column(excerpt.get(), 0));
+        Bind(excerpt.get(), 3, ids);
+        while ((rc = sqlite3_step(excerpt.get())) == SQLITE_ROW) {
+            const sqlite3_int64 id = sqlite3_column_int64(excerpt.get(), 0);
+            for (TSearchHit& hit : results.Hits) {
+                if (hit.Id == id) {
+                    hit.Excerpt = SplitExcerpt(Column(excerpt.get(), 1));
+                }
             }
+        }
+        if (rc != SQLITE_DONE) {
+            Fail("The search failed");
         }
     } catch (const Exception& e) {
         results.Hits.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
@@ -28,6 +29,8 @@ struct TSearchHit {
     // The page's title, or its file name when it has none.
     std::string Title;
     std::vector<TExcerptPart> Excerpt;
+    // The page's row in the index.
+    std::int64_t Id = 0;
 };
 
 struct TSearchResults {
@@ -84,6 +87,9 @@ public:
     void Begin();
     void Commit();
     void Rollback() noexcept;
+    // Marks the index complete, merges its parts for the fastest queries and, on disk, folds
+    // the write-ahead log into the file.
+    void Finish();
     // Adds a page; page null records it as unreadable, so that it is not tried again.
     void AddPage(const std::string& path, const TPageText* page);
 
@@ -104,6 +110,7 @@ private:
     void Open(const std::string& uri, int flags);
 
     TSqlite db_;
+    bool inMemory_ = false;
 };
 
 // Raised when the index's file is damaged or of another kind, so that it should be replaced.

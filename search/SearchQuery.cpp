@@ -96,6 +96,8 @@ std::vector<TTerm> Terms(const std::string& text) {
             term.Text.pop_back();
             term.Prefix = true;
         }
+        // A prefix of one letter stands for most words of a book: it is taken as a word.
+        term.Prefix = term.Prefix && g_utf8_strlen(term.Text.c_str(), -1) > 1;
         terms.push_back(std::move(term));
         i = end;
     }

@@ -19,6 +19,9 @@ constexpr int kWordsBefore = 8;
 constexpr int kExcerptWords = 32;
 
 bool IsCjk(gunichar c) {
+    if (c < 0x1100) {
+        return false;
+    }
     switch (g_unichar_get_script(c)) {
     case G_UNICODE_SCRIPT_HAN:
     case G_UNICODE_SCRIPT_HIRAGANA:
@@ -148,6 +151,11 @@ int Tokenize(Fts5Tokenizer* p, void* ctx, int flags, const char* text, int lengt
     };
     int i = 0;
     while (i < length) {
+        // Most text is ASCII, and no character below U+1100 is one of those written in pairs.
+        if (static_cast<unsigned char>(text[i]) < 0x80 && run.empty()) {
+            ++i;
+            continue;
+        }
         const gunichar c = g_utf8_get_char_validated(text + i, length - i);
         const bool valid = c != static_cast<gunichar>(-1) && c != static_cast<gunichar>(-2);
         const int next = valid ? static_cast<int>(g_utf8_next_char(text + i) - text) : i + 1;

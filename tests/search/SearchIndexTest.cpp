@@ -110,6 +110,8 @@ INSTANTIATE_TEST_SUITE_P(
         QueryCase{"PhraseAndWord", "\"brown fox\" dog", {"fox.html"}},
         QueryCase{"AllWordsMustOccur", "fox configuration", {}},
         QueryCase{"Prefix", "config*", {"config.html"}}, QueryCase{"NoPrefixNoMatch", "config", {}},
+        QueryCase{"ShortPrefix", "co*", {"config.html", "operators.html", "rank/text-once.html"}},
+        QueryCase{"OneLetterIsAWord", "a*", {"cafe.html", "rank/text-once.html"}},
         QueryCase{"CaseIgnored", "QUICK BROWN", {"fox.html", "order.html"}},
         QueryCase{"AccentsIgnored", "cafe zurich", {"cafe.html"}},
         QueryCase{"AccentsInTheQueryIgnored", "CAF\xC3\x89 cr\xC3\xA8me", {"cafe.html"}},
