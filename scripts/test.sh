@@ -15,13 +15,13 @@ echo "== build"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIVA_WERROR=ON >/dev/null
 ninja -C "$build" -j "$jobs"
 
-echo "== sanitizer build (framework, archive, platform and protocol tests)"
+echo "== sanitizer build (framework, archive, search, platform and protocol tests)"
 cmake -S "$here" -B "$san" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKIVA_SANITIZE=ON \
   -DKIVA_WERROR=ON -DKIVA_BENCH=OFF >/dev/null
-ninja -C "$san" -j "$jobs" tests/framework/all tests/archive/all tests/platform/all \
-  tests/protocol/all
+ninja -C "$san" -j "$jobs" tests/framework/all tests/archive/all tests/search/all \
+  tests/platform/all tests/protocol/all
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir "$san" --output-on-failure -j "$jobs" -L '^(framework|archive|platform|protocol)$'
+  ctest --test-dir "$san" --output-on-failure -j "$jobs" -L '^(framework|archive|search|platform|protocol)$'
 
 echo "== fuzzing the archive reader for ${fuzz_seconds}s"
 "$here/scripts/run-fuzz.sh" "$fuzz_seconds"

@@ -52,6 +52,17 @@ bool StemsEnglish(const std::string& lang) {
 
 } // namespace
 
+bool TBookIndexer::HasEncryptedEntries(const TZLBArc2& archive) {
+    const int count = archive.FileCount();
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t method = archive.GetFileEntry(i).Method;
+        if (method == emCompressedEncrypted || method == emStoredEncrypted) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::vector<TBookIndexer::TPage> TBookIndexer::Pages(const TZLBArc2& archive) {
     std::vector<TPage> pages;
     std::unordered_set<std::string> seen;

@@ -71,6 +71,9 @@ public:
         int Index = 0;
         std::string Path;
     };
+    // Whether any entry of the book is stored encrypted: with a view password, the sign of a
+    // book whose index must stay in memory (TIndexSettings::InMemory).
+    static bool HasEncryptedEntries(const TZLBArc2& archive);
     // The book's HTML pages, in directory order, each name once.
     static std::vector<TPage> Pages(const TZLBArc2& archive);
 

@@ -67,6 +67,7 @@ TEST(BookIndexer, BadPagesNeverStopTheRest) {
          Page("docs\\huge.HTM", huge), Page("secret.html", Html("Secret", "Secret", "needle"), 2),
          damaged, Page("latin1.xhtml", "<title>Caf\xE9</title><p>needle cr\xE8me</p>"),
          Page("style.css", "needle { color: red }"), Page("GOOD.html", "<p>needle twice</p>")});
+    EXPECT_TRUE(TBookIndexer::HasEncryptedEntries(*book.Arc));
     TIndexSettings settings;
     settings.InMemory = true;
     TBookIndexer indexer(*book.Arc, settings);
@@ -86,6 +87,7 @@ TEST(BookIndexer, ProtectedBooksStayInMemory) {
     TempFolder dir;
     const Book book =
         OpenBook(dir, "book.kvb", {Page("a.html", Html("Alpha", "A", "secret text"))});
+    EXPECT_FALSE(TBookIndexer::HasEncryptedEntries(*book.Arc));
     for (const bool inMemory : {true, false}) {
         const std::string root = dir.File(inMemory ? "memory-cache" : "disk-cache");
         TIndexSettings settings;
