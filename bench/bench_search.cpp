@@ -94,8 +94,14 @@ struct BuildFigures {
     double WallMs = 0;
     double CpuMs = 0;
     double LongestQueryMs = 0;
+    double MedianQueryMs = 0;
     int QueriesDuringBuild = 0;
+    // The same query once the index is complete, for comparison.
+    double IdleLongestMs = 0;
+    double IdleMedianMs = 0;
 };
+
+constexpr const char* kProbeQuery = "function return value";
 
 // Indexes in the background while this thread, standing in for the window's, runs a query
 // every 20 ms and notes the longest.
@@ -105,17 +111,33 @@ BuildFigures BuildIndex(TBookIndexer& indexer) {
     const double probe0 = ThreadCpuMs();
     const auto start = Clock::now();
     indexer.Start();
+    std::vector<double> times;
     while (!indexer.Progress().Complete && indexer.Problem().empty()) {
         const auto q = Clock::now();
-        indexer.Search("function return value", 20);
-        f.LongestQueryMs = std::max(f.LongestQueryMs, MsSince(q));
-        ++f.QueriesDuringBuild;
+        indexer.Search(kProbeQuery, 20);
+        times.push_back(MsSince(q));
         usleep(20000);
     }
     indexer.Join();
     f.WallMs = MsSince(start);
     // The worker's share: the process's time less this thread's queries.
     f.CpuMs = (CpuSeconds() - cpu0) * 1000 - (ThreadCpuMs() - probe0);
+    std::sort(times.begin(), times.end());
+    f.QueriesDuringBuild = static_cast<int>(times.size());
+    if (!times.empty()) {
+        f.LongestQueryMs = times.back();
+        f.MedianQueryMs = times[times.size() / 2];
+    }
+    std::vector<double> idle;
+    for (int i = 0; i < 30; ++i) {
+        const auto q = Clock::now();
+        indexer.Search(kProbeQuery, 20);
+        idle.push_back(MsSince(q));
+        usleep(20000);
+    }
+    std::sort(idle.begin(), idle.end());
+    f.IdleLongestMs = idle.back();
+    f.IdleMedianMs = idle[idle.size() / 2];
     return f;
 }
 
@@ -137,6 +159,15 @@ void PrintQueries(const TBookIndexer& indexer, const std::vector<std::string>& q
         std::printf("  %-28s %8d %14.2f %16.2f\n", q.c_str(), r.Found, MedianQueryMs(indexer, q, 1),
                     MedianQueryMs(indexer, q, 20));
     }
+}
+
+void PrintProbe(const BuildFigures& f) {
+    std::printf("  \"%s\", 20 results, every 20 ms while indexing: median %.2f ms, longest %.2f ms"
+                " over %d queries\n",
+                kProbeQuery, f.MedianQueryMs, f.LongestQueryMs, f.QueriesDuringBuild);
+    std::printf("  the same once the index is complete: median %.2f ms, longest %.2f ms (the window"
+                " is held no longer while indexing: target +50 ms at most)\n",
+                f.IdleMedianMs, f.IdleLongestMs);
 }
 
 void Check(const char* what, bool ok, const std::string& got) {
@@ -173,8 +204,7 @@ void PythonDocs(const std::string& docs, const std::string& tmp) {
         "  index built in the background       %8.0f ms wall, %.0f ms CPU (target < 4000)\n",
         f.WallMs, f.CpuMs);
     std::printf("  index/reference                     %8.2f\n", f.WallMs / refMs);
-    std::printf("  longest query while indexing        %8.2f ms over %d queries (target < 50)\n",
-                f.LongestQueryMs, f.QueriesDuringBuild);
+    PrintProbe(f);
     std::printf(
         "  index on disk                       %8.1f MB = %.0f%% of the HTML (target <= 40%%)\n",
         double(indexBytes) / 1e6, 100.0 * double(indexBytes) / double(htmlBytes));
@@ -253,8 +283,7 @@ void GeneratedBook(int pages, const std::string& tmp) {
     std::printf("  index built in the background       %8.0f ms wall, %.0f ms CPU\n", f.WallMs,
                 f.CpuMs);
     std::printf("  index/reference                     %8.2f\n", f.WallMs / refMs);
-    std::printf("  longest query while indexing        %8.2f ms over %d queries (target < 50)\n",
-                f.LongestQueryMs, f.QueriesDuringBuild);
+    PrintProbe(f);
     std::printf("  memory: %ld MB before indexing, peak %ld MB\n", rssBefore / 1024, peak / 1024);
     std::printf("  index on disk                       %8.1f MB = %.0f%% of the HTML\n",
                 double(indexBytes) / 1e6, 100.0 * double(indexBytes) / double(htmlBytes));
