@@ -26,10 +26,15 @@ bool IsPageName(const std::string& name) {
 }
 
 // Stops taking bytes once it holds cap of them: the rest of a huge page is never inflated.
+// Stops as well when the indexer is cancelled, so that a huge page never holds up a closing
+// window.
 class TCappedStream : public TMemoryStream {
 public:
-    explicit TCappedStream(std::int64_t cap) : cap_(cap) {}
+    TCappedStream(std::int64_t cap, const std::atomic<bool>& stop) : cap_(cap), stop_(stop) {}
     std::int64_t Write(const void* buffer, std::int64_t count) override {
+        if (stop_) {
+            throw Exception("Indexing was cancelled");
+        }
         const std::int64_t room = cap_ - Position();
         if (count > room) {
             TMemoryStream::Write(buffer, std::max<std::int64_t>(room, 0));
@@ -42,6 +47,7 @@ public:
 
 private:
     std::int64_t cap_;
+    const std::atomic<bool>& stop_;
     bool full_ = false;
 };
 
@@ -228,7 +234,7 @@ std::unique_ptr<TSearchIndex> TBookIndexer::OpenWriter(std::string& name, bool& 
 }
 
 std::optional<TPageText> TBookIndexer::ReadPage(const TPage& page) {
-    TCappedStream bytes(static_cast<std::int64_t>(kMaxPageBytes) + 1);
+    TCappedStream bytes(static_cast<std::int64_t>(kMaxPageBytes) + 1, cancel_);
     try {
         archive_.ExtractIndexToStream(page.Index, bytes, nullptr);
     } catch (const Exception&) {
@@ -239,9 +245,21 @@ std::optional<TPageText> TBookIndexer::ReadPage(const TPage& page) {
     }
     try {
         return ExtractPageText(std::string_view(reinterpret_cast<const char*>(bytes.Memory()),
-                                                static_cast<std::size_t>(bytes.Size())));
+                                                static_cast<std::size_t>(bytes.Size())),
+                               &cancel_);
     } catch (const Exception&) {
         return std::nullopt;
+    }
+}
+
+void TBookIndexer::KeepBatch(TSearchIndex& writer, int batch) noexcept {
+    // The pages of the batch are kept when there is time for it; a commit interrupted by
+    // Cancel leaves them for the next run.
+    try {
+        writer.Commit();
+        done_ += batch;
+    } catch (const Exception&) {
+        writer.Rollback();
     }
 }
 
@@ -299,7 +317,7 @@ void TBookIndexer::Build() {
     writer->Begin();
     for (const TPage* page : order) {
         if (cancel_) {
-            writer->Rollback();
+            KeepBatch(*writer, batch);
             return;
         }
         if (indexed.count(page->Path)) {
@@ -307,6 +325,11 @@ void TBookIndexer::Build() {
         }
         std::optional<TPageText> text =
             (firstText && page == order.front()) ? std::move(firstText) : ReadPage(*page);
+        if (cancel_) {
+            // The page may have been cut short: it is read again next time.
+            KeepBatch(*writer, batch);
+            return;
+        }
         writer->AddPage(page->Path, text ? &*text : nullptr);
         ++batch;
         if (batch >= kBatchPages || std::chrono::steady_clock::now() - batchStart >= kBatchTime) {

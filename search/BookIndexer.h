@@ -83,6 +83,7 @@ private:
     std::unique_ptr<TSearchIndex> OpenWriter(std::string& name, bool& inMemory);
     void Publish(std::unique_ptr<TSearchIndex> reader);
     void SetProblem(const std::string& problem);
+    void KeepBatch(TSearchIndex& writer, int batch) noexcept;
     // The text of a page, or nothing when it cannot be read.
     std::optional<TPageText> ReadPage(const TPage& page);
     void Report();

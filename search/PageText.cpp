@@ -112,6 +112,7 @@ public:
     std::string Lang;
     std::string DeclaredCharset;
     xmlParserCtxtPtr Context = nullptr;
+    const std::atomic<bool>* Stop = nullptr;
     bool Stopped = false;
 
     void Start(const char* name, const xmlChar** atts) {
@@ -165,7 +166,7 @@ public:
             Headings.Add(s, len);
         }
         Body.Add(s, len);
-        if (Body.Full() && !Stopped) {
+        if ((Body.Full() || (Stop && *Stop)) && !Stopped) {
             Stopped = true;
             xmlStopParser(Context);
         }
@@ -221,7 +222,8 @@ void InitOnce() {
 
 // One run of the parser over the bytes, decoded by the given character set, or else by the one
 // the page declares.
-void Parse(std::string_view bytes, const char* charset, TCollector& out) {
+void Parse(std::string_view bytes, const char* charset, const std::atomic<bool>* stop,
+           TCollector& out) {
     InitOnce();
     std::unique_ptr<xmlParserCtxt, TContextDeleter> ctxt(
         htmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size())));
@@ -250,6 +252,7 @@ void Parse(std::string_view bytes, const char* charset, TCollector& out) {
     ctxt->userData = ctxt.get();
     ctxt->_private = &out;
     out.Context = ctxt.get();
+    out.Stop = stop;
     htmlCtxtUseOptions(ctxt.get(), HTML_PARSE_RECOVER | HTML_PARSE_NONET | HTML_PARSE_NOERROR |
                                        HTML_PARSE_NOWARNING |
                                        (charset ? HTML_PARSE_IGNORE_ENC : 0));
@@ -291,7 +294,7 @@ std::string_view WholeCharacters(std::string_view b) {
 
 } // namespace
 
-TPageText ExtractPageText(std::string_view html) {
+TPageText ExtractPageText(std::string_view html, const std::atomic<bool>* stop) {
     TPageText page;
     if (html.size() > kMaxPageBytes) {
         html = html.substr(0, kMaxPageBytes);
@@ -302,16 +305,16 @@ TPageText ExtractPageText(std::string_view html) {
         throw Exception("The page is not text");
     }
     auto collector = std::make_unique<TCollector>();
-    Parse(html, nullptr, *collector);
+    Parse(html, nullptr, stop, *collector);
     if (!bom && !KnownCharset(collector->DeclaredCharset)) {
         // Nothing declared, or a character set the parser does not know: UTF-8 when the bytes
         // are, else Windows-1252 as in the pages of old books made on Windows.
         const std::string_view whole = page.Truncated ? WholeCharacters(html) : html;
         collector = std::make_unique<TCollector>();
         if (IsValidUtf8(whole)) {
-            Parse(html, "UTF-8", *collector);
+            Parse(html, "UTF-8", stop, *collector);
         } else {
-            Parse(Cp1252ToUtf8(html), "UTF-8", *collector);
+            Parse(Cp1252ToUtf8(html), "UTF-8", stop, *collector);
         }
     }
     page.Truncated = page.Truncated || collector->Body.Full();

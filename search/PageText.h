@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@ inline constexpr std::size_t kMaxPageTextBytes = 2u << 20;
 // kMaxPageBytes are ignored and the text stops at kMaxPageTextBytes. Raises Exception for
 // content that is no text at all (NUL bytes near the start of a page without a UTF-16 byte
 // order mark).
-TPageText ExtractPageText(std::string_view html);
+// The parse ends early, with the text read so far, once stop (when given) turns true.
+TPageText ExtractPageText(std::string_view html, const std::atomic<bool>* stop = nullptr);
 
 } // namespace kiva
