@@ -210,7 +210,9 @@ std::unique_ptr<TSearchIndex> TBookIndexer::OpenWriter(std::string& name, bool& 
                         format.empty() || (format == std::to_string(TSearchIndex::kFormat) &&
                                            index->Meta("key") == storageKey_);
                     if (ours) {
-                        index->SetBusyTimeout(5000);
+                        // Another viewer indexing the same book holds the lock for one
+                        // batch at a time; a longer wait would only delay a closing window.
+                        index->SetBusyTimeout(1000);
                         return index;
                     }
                 } catch (const EIndexDamaged&) {
