@@ -20,6 +20,7 @@
 
 #include "KvbExtract.h"
 #include "KvbLauncher.h"
+#include "KvbSearch.h"
 #include "KvbWriter.h"
 #include "ProjectOptionsFile.h"
 #include "ZLIBArchive2.h"
@@ -47,6 +48,7 @@ const char* const kTopHelp =
     "                                 write entries as files below DIR\n"
     "  verify ARCHIVE                 check the archive CRC and every entry's CRC\n"
     "  info ARCHIVE                   show the trailer and the project options\n"
+    "  search BOOK QUERY [--limit N]  list the pages that match QUERY, best first\n"
     "\n"
     "Run 'kvb COMMAND --help' for the options of a command. Entry names use backslashes\n"
     "between folders (docs\\a.html); NAME arguments may use slashes instead. Names and\n"
@@ -743,6 +745,9 @@ int Run(int argc, char** argv) {
         return kExitOk;
     }
     std::vector<std::string> args(all.begin() + 1, all.end());
+    if (name == "search") {
+        return RunSearchCommand(args);
+    }
     const Command* cmd = nullptr;
     for (const Command* c : kCommands) {
         if (name == c->Name) {
