@@ -191,6 +191,12 @@ TBrowserFocus TEWB::KeyboardFocus() {
     return focus;
 }
 
+void TEWB::FindText(const std::string& text) {
+    if (ComPtr<IWebBrowserReader> reader = Reader()) {
+        reader->FindText(AnsiToWide(text));
+    }
+}
+
 bool TEWB::CloseFindBox() {
     ComPtr<IWebBrowserReader> reader = Reader();
     return reader && reader->CloseFindBox() == S_OK;

@@ -79,6 +79,8 @@ public:
     // interface has the keyboard elsewhere, no find box, and ignores the rest.
     TBrowserFocus KeyboardFocus();
     bool CloseFindBox();
+    // Opens the find box with text and marks its matches; nothing without the interface.
+    void FindText(const std::string& text);
     void SetPagePrintingAllowed(bool allowed);
     void SetWheelZoomHandler(std::function<bool(int steps)> handler);
 

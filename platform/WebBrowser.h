@@ -257,6 +257,9 @@ struct IWebBrowserReader : IUnknown {
     virtual HRESULT get_KeyboardFocus(TBrowserFocus& focus) = 0;
     // S_OK when the find box was open and is closed now, S_FALSE when it was not open.
     virtual HRESULT CloseFindBox() = 0;
+    // Opens the find box on the current document with text and marks its matches, the first
+    // one shown; the keyboard stays where it is.
+    virtual HRESULT FindText(const std::u16string& text) = 0;
     virtual HRESULT put_PagePrintingAllowed(BOOL allowed) = 0;
     // Ctrl+wheel over the page: steps (+1 larger, -1 smaller) go to the handler, which answers
     // whether it took them; turns it does not take scroll the page. Null drops it.

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "ComObj.h"
 #include "DocHostUI.h"
@@ -16,6 +19,10 @@ class IWebEngineContext {
 public:
     virtual ~IWebEngineContext() = default;
 };
+
+// The scheme of the viewer's own pages (the book's search results): neither a page of the book
+// nor a file, they get none of the book's rights and run no scripts.
+inline constexpr std::string_view kViewerPagesScheme = "kiva-viewer";
 
 // What the web engine needs of the one book its views show. The book's session fills it in
 // before the first page, the browser reads it when it makes its engine context, and nothing of
@@ -32,6 +39,10 @@ struct TWebSession {
     // What the scheme's handlers reach the book through: the bind info of each request the
     // engine starts answers IServiceProvider with these services.
     ComPtr<IServiceProvider> RequestServices;
+    // The viewer's own pages, made by the host for an address of kViewerPagesScheme: their
+    // HTML, or nothing for an address the host does not know (it is then not found). Called on
+    // the GUI thread; empty when the host has none.
+    std::function<std::optional<std::string>(const std::string& uri)> ViewerPages;
     // The engine's objects for the book, held by the browser while it lives and let go by the
     // session after it.
     std::shared_ptr<IWebEngineContext> Engine;

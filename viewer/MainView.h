@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,7 @@ enum class TShortcut {
     scTextSmaller,
     scTextMedium,
     scHome,
+    scSearchBook, // Ctrl+K: the tool bar's field that searches the whole book
 };
 
 // What the main window's logic asks of the window on screen. The GTK window implements it;
@@ -79,6 +81,13 @@ public:
     virtual void SetFontSizeMark(int level) = 0;
     // Drops the font-size menu down under its button.
     virtual void DropFontSizeMenu() = 0;
+
+    // The tool bar's field that searches the whole book: shown or gone (it exists only while
+    // the book allows Find), and given the keyboard.
+    virtual void SetSearchFieldVisible(bool visible) = 0;
+    virtual void FocusSearchField() = 0;
+    // Runs call on the GUI thread once the current event is over; callable from any thread.
+    virtual void Post(std::function<void()> call) = 0;
 };
 
 } // namespace kiva

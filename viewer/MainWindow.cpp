@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "SysUtils.h"
+#include "Trace.h"
 #include "Unit1.h"
 #include "WebBrowser.h"
 
@@ -97,10 +98,27 @@ TMainWindow::TMainWindow() {
                 form_->ButtonExitClick();
             }
         });
-    // Keeps the right end of the bar free for the logo.
+    // Keeps the right end of the bar free for the logo, after the field that searches the book.
+    searchField_.set_placeholder_text("Search the book");
+    searchField_.set_width_chars(18);
+    searchField_.set_tooltip_text("Search all pages of the book (Ctrl+K)");
+    searchField_.get_accessible()->set_name("Search");
+    searchField_.signal_activate().connect([this] {
+        if (form_) {
+            form_->SearchBook(searchField_.get_text());
+        }
+    });
+    searchItem_.add(searchField_);
+    searchItem_.set_valign(Gtk::ALIGN_CENTER);
+    searchItem_.set_margin_start(8);
+    searchItem_.set_no_show_all(true);
+    searchField_.show();
+    freeSpace_.set_draw(false);
+    freeSpace_.set_expand(true);
     logoSpace_.set_draw(false);
-    logoSpace_.set_expand(true);
     logoSpace_.set_size_request(kLogoSize + 8, -1);
+    ToolBar1.append(freeSpace_);
+    ToolBar1.append(searchItem_);
     ToolBar1.append(logoSpace_);
     ToolBar1.signal_draw().connect(sigc::mem_fun(*this, &TMainWindow::ToolBar1CustomDraw), true);
 
@@ -309,6 +327,32 @@ void TMainWindow::ApplyGeometry() {
     }
 }
 
+void TMainWindow::SetSearchFieldVisible(bool visible) {
+    searchItem_.set_visible(visible);
+}
+
+void TMainWindow::FocusSearchField() {
+    if (searchItem_.get_visible()) {
+        searchField_.grab_focus();
+    }
+}
+
+void TMainWindow::Post(std::function<void()> call) {
+    // The default main context runs it on the GUI thread, whichever thread posts.
+    g_main_context_invoke_full(
+        nullptr, G_PRIORITY_DEFAULT_IDLE,
+        [](gpointer data) -> gboolean {
+            try {
+                (*static_cast<std::function<void()>*>(data))();
+            } catch (...) {
+                TraceCaughtError("a call brought to the window");
+            }
+            return G_SOURCE_REMOVE;
+        },
+        new std::function<void()>(std::move(call)),
+        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+}
+
 void TMainWindow::SetCommandEnabled(TViewCommand command, bool enabled) {
     switch (command) {
     case TViewCommand::vcBack:
@@ -408,6 +452,12 @@ void TMainWindow::SetFontSizeMark(int level) {
 bool TMainWindow::OnShortcutKey(GdkEventKey* event) {
     const std::optional<TShortcut> shortcut = ShortcutOf(event);
     if (!shortcut || !form_) {
+        return false;
+    }
+    // The search field edits text too: the keys that also edit text are its own there.
+    if (searchField_.has_focus() &&
+        (*shortcut == TShortcut::scBack || *shortcut == TShortcut::scForward ||
+         *shortcut == TShortcut::scExit)) {
         return false;
     }
     TEmbeddedWB& browser = *form_->WebBrowser1;

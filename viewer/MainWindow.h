@@ -53,6 +53,9 @@ public:
     void Sleep(int milliseconds) override;
     void SetFontSizeMark(int level) override;
     void DropFontSizeMenu() override;
+    void SetSearchFieldVisible(bool visible) override;
+    void FocusSearchField() override;
+    void Post(std::function<void()> call) override;
 
 private:
     bool on_delete_event(GdkEventAny* event) override;
@@ -83,7 +86,12 @@ private:
     Gtk::ToolButton ButtonPrint;
     Gtk::MenuToolButton ButtonFont;
     Gtk::ToolButton ButtonExit;
+    // The free space between the buttons and the search field, and the logo's own at the end.
+    Gtk::SeparatorToolItem freeSpace_;
     Gtk::SeparatorToolItem logoSpace_;
+    // Searches the whole book; right of the buttons, left of the logo.
+    Gtk::ToolItem searchItem_;
+    Gtk::SearchEntry searchField_;
     Gtk::Box browserArea_{Gtk::ORIENTATION_VERTICAL};
     Gtk::Statusbar StatusBar1;
 

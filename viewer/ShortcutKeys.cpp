@@ -54,6 +54,8 @@ std::optional<TShortcut> ShortcutOf(const GdkEventKey* event) {
             return TShortcut::scFind;
         case GDK_KEY_g:
             return TShortcut::scFindNext;
+        case GDK_KEY_k:
+            return TShortcut::scSearchBook;
         case GDK_KEY_p:
             return TShortcut::scPrint;
         default:

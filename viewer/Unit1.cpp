@@ -11,6 +11,7 @@
 #include "Masks.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
+#include "SearchResultsPage.h"
 #include "Shell.h"
 #include "UrlMon.h"
 #include "WebBrowser.h"
@@ -109,10 +110,16 @@ TForm1::TForm1(IMainView& view, TStartupParams startup)
 
     view_.SetCaption(kApplicationTitle);
     view_.AttachBrowser(WebBrowser1->NativeWidget());
+    // The search results are the viewer's own pages, made here.
+    Book->Web().ViewerPages = [this, alive = std::weak_ptr<int>(alive_)](const std::string& uri) {
+        return alive.lock() ? ViewerPage(uri) : std::nullopt;
+    };
 }
 
 TForm1::~TForm1() {
     Destroying();
+    alive_.reset();
+    BookSearch.reset();
     Book->StopServing();
     // The browser calls back into the form's handlers, so it goes while the form is whole;
     // the book's engine context and reader outlive it.
@@ -158,6 +165,14 @@ void TForm1::FormCreate() {
     }
     // 9.
     ApplyWindowOptions();
+    // Searching the whole book goes with Find.
+    view_.SetSearchFieldVisible(ProjectOptions.AllowFind);
+    if (ProjectOptions.AllowFind) {
+        BookSearch = std::make_unique<TBookSearch>(
+            *Book, EntryNameFromUrl(HomeUrlFromStartPage(ProjectOptions.StartPage)),
+            [this](std::function<void()> call) { view_.Post(std::move(call)); },
+            [this](const std::string& text) { ShowIndexProgress(text); });
+    }
     // 10.
     HomeUrl = HomeUrlFromStartPage(ProjectOptions.StartPage);
     try {
@@ -259,6 +274,8 @@ void TForm1::FormClose() {
 
 void TForm1::FormDestroy() {
     OptionsStream.reset();
+    // The index's worker reads the book: it stops before the book does.
+    BookSearch.reset();
     Book->StopServing();
     Arc->CloseArchive();
     UnregisterKivaNameSpace(ProtocolFactory, InternetSession);
@@ -297,17 +314,54 @@ void TForm1::ArcErrorLogged(const std::string& Msg) {
     ShowErrorBox(Msg);
 }
 
-void TForm1::WebBrowser1DocumentComplete(TComponent*, IUnknown*, const std::string&) {
+void TForm1::WebBrowser1DocumentComplete(TComponent*, IUnknown*, const std::string& URL) {
     DocumentLoaded = true;
+    // A page opened from the search results shows where the words are.
+    if (!markEntry_.empty() && URL.rfind(std::string(kContentRoot), 0) == 0 &&
+        AnsiLowerCaseAscii(EntryNameFromUrl(URL)) == markEntry_) {
+        markEntry_.clear();
+        WebBrowser1->FindText(markText_);
+    }
 }
 
 void TForm1::WebBrowser1TitleChange(TComponent*, const std::string& Text) {
     view_.SetCaption(Text);
     SetApplicationTitle(Text);
+    // The index is made once the book's first page is there, so that it never delays it.
+    if (BookSearch) {
+        BookSearch->Start();
+    }
 }
 
 void TForm1::WebBrowser1StatusTextChange(TComponent*, const std::string& Text) {
-    view_.SetStatusText(Text);
+    ShowStatus(Text);
+}
+
+void TForm1::ShowStatus(const std::string& text) {
+    statusText_ = text;
+    view_.SetStatusText(text.empty() ? indexStatus_ : text);
+}
+
+void TForm1::ShowIndexProgress(const std::string& text) {
+    indexStatus_ = text;
+    if (statusText_.empty()) {
+        view_.SetStatusText(text);
+    }
+}
+
+void TForm1::SearchBook(const std::string& query) {
+    if (!BookSearch || Trim(query).empty()) {
+        return;
+    }
+    try {
+        WebBrowser1->Navigate(SearchResultsUrl(Trim(query)));
+    } catch (const std::exception& e) {
+        ShowDefaultError(MessageOf(e));
+    }
+}
+
+std::optional<std::string> TForm1::ViewerPage(const std::string& uri) {
+    return BookSearch ? BookSearch->Page(uri) : std::nullopt;
 }
 
 void TForm1::WebBrowser1CommandStateChange(TComponent*, std::int32_t Command, bool Enable) {
@@ -442,6 +496,12 @@ bool TForm1::ShortcutKey(TShortcut shortcut) {
         }
         shortcut == TShortcut::scFind ? ButtonSearchClick() : FindNextClick();
         return true;
+    case TShortcut::scSearchBook:
+        if (!BookSearch) {
+            return false;
+        }
+        view_.FocusSearchField();
+        return true;
     case TShortcut::scPrint:
         if (!ProjectOptions.AllowPrint) {
             return false;
@@ -487,13 +547,21 @@ void TForm1::WebBrowser1BeforeNavigate2(TComponent*, IUnknown*, std::string& URL
         // Every other address loads inside the viewer.
         return;
     }
+    // A page opened from the search results: its words are marked once it is shown.
+    markEntry_.clear();
+    if (BookSearch && QueryOfSearchResultsUrl(WebBrowser1->LocationURL())) {
+        if (std::optional<std::string> text = BookSearch->TextToMark(URL)) {
+            markEntry_ = AnsiLowerCaseAscii(EntryNameFromUrl(URL));
+            markText_ = *text;
+        }
+    }
     bool matched = false;
     try {
         matched = MatchesExternalMasks(URL, ProjectOptions.ExternalMasks);
     } catch (const std::exception& e) {
         // The project's mask list is broken: the link is neither loaded nor handed out.
         Cancel = true;
-        view_.SetStatusText(MessageOf(e));
+        ShowStatus(MessageOf(e));
         return;
     }
     if (!matched) {
@@ -513,8 +581,8 @@ void TForm1::OpenExternalFile(const std::string& url) {
     const std::optional<std::string> path = ExternalFilePath(url, dir);
     if (!path) {
         // A page must not reach files outside the book's folder through a masked link.
-        view_.SetStatusText("Not opened: " + url.substr(kContentRoot.size()) +
-                            " lies outside the current folder");
+        ShowStatus("Not opened: " + url.substr(kContentRoot.size()) +
+                   " lies outside the current folder");
         return;
     }
     // The desktop gets the file as one argument. Here no desktop tells of a file it cannot
@@ -523,17 +591,17 @@ void TForm1::OpenExternalFile(const std::string& url) {
         ShellExecuteA(nullptr, "open", path->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     const std::string name = url.substr(kContentRoot.size());
     if (result == SE_ERR_FNF) {
-        view_.SetStatusText("Not opened: " + name + " was not found in the current folder");
+        ShowStatus("Not opened: " + name + " was not found in the current folder");
     } else if (result == SE_ERR_ACCESSDENIED) {
-        view_.SetStatusText("Not opened: " + name + " may not be read");
+        ShowStatus("Not opened: " + name + " may not be read");
     } else if (result <= 32) {
-        view_.SetStatusText("Not opened: " + name + " cannot be shown on this desktop");
+        ShowStatus("Not opened: " + name + " cannot be shown on this desktop");
     }
 }
 
 void TForm1::WebBrowser1NavigateError(TComponent*, IUnknown*, const std::string&,
                                       const std::string&, std::int32_t StatusCode, bool&) {
-    view_.SetStatusText(std::to_string(StatusCode));
+    ShowStatus(std::to_string(StatusCode));
 }
 
 void TForm1::WebBrowser1QueryService(TComponent*, const GUID& rsid, const GUID& iid,

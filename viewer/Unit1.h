@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "BookSearch.h"
 #include "BookSession.h"
 #include "Classes.h"
 #include "EmbeddedWB.h"
@@ -61,6 +62,8 @@ public:
     // The browser area's context menu.
     TPopupMenu* PopupMenu2 = nullptr;
     std::unique_ptr<TMemoryStream> OptionsStream;
+    // Searching the whole book; only while the book allows Find.
+    std::unique_ptr<TBookSearch> BookSearch;
 
     TProjectOptions ProjectOptions;
     std::string HomeUrl;
@@ -105,6 +108,8 @@ public:
 
     // The reader's commands, from their buttons, menu items and keys.
     void ButtonSearchClick();
+    // The tool bar's search field: shows the pages of the whole book that match query.
+    void SearchBook(const std::string& query);
     void ButtonPrintClick();
     void ButtonFontClick();
     // A font-size item was picked; Tag is its text-size level.
@@ -140,6 +145,12 @@ private:
     bool CheckViewPassword();
     void ApplyWindowOptions();
     void Quit();
+    // The status bar's panel: the browser's and the window's own texts, and when nothing else
+    // is shown there, the progress of the book's index.
+    void ShowStatus(const std::string& text);
+    void ShowIndexProgress(const std::string& text);
+    // The viewer's own pages (search results), made for the browser.
+    std::optional<std::string> ViewerPage(const std::string& uri);
     // Executes the find command of the current document's command target with the option;
     // nothing happens without a document, and every error is swallowed.
     void ExecFind(std::uint32_t option);
@@ -151,6 +162,13 @@ private:
     // Back and Forward are possible until the browser first says otherwise.
     bool canGoBack_ = true;
     bool canGoForward_ = true;
+    std::string statusText_;
+    std::string indexStatus_;
+    // A page opened from the search results, and the words to mark there once it is shown.
+    std::string markEntry_;
+    std::string markText_;
+    // The browser's calls for the viewer's own pages find the form gone through this.
+    std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 // The references the name-space registration holds until the process ends; released by the

@@ -302,6 +302,15 @@ HRESULT TWebKitBrowser::get_KeyboardFocus(TBrowserFocus& focus) {
     return S_OK;
 }
 
+HRESULT TWebKitBrowser::FindText(const std::u16string& text) {
+    try {
+        return commands_->FindText(WideToAnsi(text));
+    } catch (...) {
+        TraceCaughtError("finding a text");
+        return E_FAIL;
+    }
+}
+
 HRESULT TWebKitBrowser::CloseFindBox() {
     return commands_->CloseFindBox() ? S_OK : S_FALSE;
 }

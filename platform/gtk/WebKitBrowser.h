@@ -54,6 +54,7 @@ public:
 
     HRESULT get_KeyboardFocus(TBrowserFocus& focus) override;
     HRESULT CloseFindBox() override;
+    HRESULT FindText(const std::u16string& text) override;
     HRESULT put_PagePrintingAllowed(BOOL allowed) override;
     HRESULT put_WheelZoomHandler(std::function<bool(int steps)> handler) override;
 

@@ -311,6 +311,16 @@ void TWebKitCommands::SetFindStatus(const std::string& text, bool failed) {
     }
 }
 
+HRESULT TWebKitCommands::FindText(const std::string& text) {
+    if (!view_ || !document_) {
+        return OLECMDERR_E_NOTSUPPORTED;
+    }
+    gtk_entry_set_text(GTK_ENTRY(findEntry_.get()), text.c_str());
+    gtk_widget_show(findBox_.get());
+    Search(false);
+    return S_OK;
+}
+
 bool TWebKitCommands::CloseFindBox() {
     if (!gtk_widget_get_visible(findBox_.get())) {
         return false;

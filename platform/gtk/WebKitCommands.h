@@ -50,6 +50,8 @@ public:
     TBrowserFocus Focus() const;
     // Closes the find box; false when it was not open.
     bool CloseFindBox();
+    // Opens the find box with text and marks its matches on the page, showing the first.
+    HRESULT FindText(const std::string& text);
     // A page's own window.print() opens the print dialog only while printing is allowed.
     void SetPagePrintingAllowed(bool allowed) { pagePrintingAllowed_ = allowed; }
     // Ctrl+wheel over the page: steps (+1 larger, -1 smaller) go to the handler, which answers

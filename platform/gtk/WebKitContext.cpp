@@ -27,6 +27,42 @@ void OnNameSpaceRequest(WebKitURISchemeRequest* request, gpointer data) {
     ServeNameSpaceRequest(request, static_cast<TSchemeData*>(data)->Services.Get());
 }
 
+// The viewer's own pages, made by the host; they may show no picture, style sheet or frame of
+// anybody else and run no script at all, whatever their text holds.
+constexpr const char* kViewerPagesPolicy =
+    "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'; form-action 'none'";
+
+using TViewerPages = std::function<std::optional<std::string>(const std::string&)>;
+
+void OnViewerPageRequest(WebKitURISchemeRequest* request, gpointer data) {
+    try {
+        const auto& pages = *static_cast<TViewerPages*>(data);
+        const std::optional<std::string> html = pages(webkit_uri_scheme_request_get_uri(request));
+        if (!html) {
+            GErrorPtr error(g_error_new_literal(G_IO_ERROR, G_IO_ERROR_NOT_FOUND,
+                                                "The viewer has no such page."));
+            webkit_uri_scheme_request_finish_error(request, error.get());
+            return;
+        }
+        GBytes* bytes = g_bytes_new(html->data(), html->size());
+        GObjectPtr<GInputStream> body(g_memory_input_stream_new_from_bytes(bytes));
+        g_bytes_unref(bytes);
+        GObjectPtr<WebKitURISchemeResponse> response(
+            webkit_uri_scheme_response_new(body.get(), static_cast<gint64>(html->size())));
+        webkit_uri_scheme_response_set_content_type(response.get(), "text/html; charset=utf-8");
+        SoupMessageHeaders* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+        soup_message_headers_append(headers, "Content-Security-Policy", kViewerPagesPolicy);
+        // The response takes the headers over.
+        webkit_uri_scheme_response_set_http_headers(response.get(), headers);
+        webkit_uri_scheme_request_finish_with_response(request, response.get());
+    } catch (...) {
+        TraceCaughtError("one of the viewer's own pages");
+        GErrorPtr error(g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED,
+                                            "The viewer could not make the page."));
+        webkit_uri_scheme_request_finish_error(request, error.get());
+    }
+}
+
 constexpr const char* kFailureListenerKey = "kiva-name-space-failure-listener";
 
 struct TFailureListener {
@@ -402,6 +438,16 @@ TWebKitContext::TWebKitContext(const TWebSession& session)
     // A secure, CORS-enabled scheme: its pages fetch their own resources by script as well.
     webkit_security_manager_register_uri_scheme_as_secure(security, kScheme);
     webkit_security_manager_register_uri_scheme_as_cors_enabled(security, kScheme);
+    if (session.ViewerPages) {
+        const std::string viewerScheme(kViewerPagesScheme);
+        webkit_web_context_register_uri_scheme(
+            context_.get(), viewerScheme.c_str(), &OnViewerPageRequest,
+            new TViewerPages(session.ViewerPages),
+            [](gpointer p) { delete static_cast<TViewerPages*>(p); });
+        // No page of another scheme may show them in a frame or link to them.
+        webkit_security_manager_register_uri_scheme_as_display_isolated(security,
+                                                                        viewerScheme.c_str());
+    }
     // Text-size levels scale the text and leave pictures as they are.
     webkit_settings_set_zoom_text_only(settings_.get(), TRUE);
     // Settings are shared by every view of the book, so page and sub-resource requests and the

@@ -4,6 +4,7 @@
 #include "MainLoopCall.h"
 #include "SysUtils.h"
 #include "Trace.h"
+#include "WebSession.h"
 
 #include <utility>
 
@@ -30,7 +31,9 @@ TPageKind PageKindOf(const std::string& uri) {
     if (lower.rfind("kiva:", 0) == 0) {
         return TPageKind::pkBook;
     }
-    if (lower.empty() || lower.rfind("about:", 0) == 0) {
+    // The viewer's own pages run no scripts, so they can neither use nor need the grant.
+    if (lower.empty() || lower.rfind("about:", 0) == 0 ||
+        lower.rfind(std::string(kViewerPagesScheme) + ":", 0) == 0) {
         return TPageKind::pkBlank;
     }
     return TPageKind::pkWeb;

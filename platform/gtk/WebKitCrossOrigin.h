@@ -12,8 +12,9 @@
 
 namespace kiva {
 
-// What a top page is to the cross-origin grant: a page of the book, a page of no origin of its
-// own (about:blank, which its opener fills), or any other page.
+// What a top page is to the cross-origin grant: a page of the book, a page that needs no grant
+// (about:blank, which its opener fills, and the viewer's own pages, which run no scripts), or
+// any other page.
 enum class TPageKind { pkBook, pkBlank, pkWeb };
 TPageKind PageKindOf(const std::string& uri);
 

@@ -741,6 +741,8 @@ TEST(PageKind, TellsTheBooksPagesFromOtherSitesAndBlankPages) {
         {"about:blank", TPageKind::pkBlank},
         {"About:Close", TPageKind::pkBlank},
         {"", TPageKind::pkBlank},
+        {"kiva-viewer:search?q=a", TPageKind::pkBlank},
+        {"kiva-viewerx:a", TPageKind::pkWeb},
         {"http://127.0.0.1:8080/page.html", TPageKind::pkWeb},
         {"https://example.org/kiva://bundle/", TPageKind::pkWeb},
         {"blob:https://example.org/1f2e", TPageKind::pkWeb},

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,6 +80,23 @@ public:
         log_.push_back("FontSizeMark " + std::to_string(level));
     }
     void DropFontSizeMenu() override { log_.push_back("DropFontSizeMenu"); }
+    void SetSearchFieldVisible(bool v) override { SearchFieldVisible = v; }
+    void FocusSearchField() override { log_.push_back("FocusSearchField"); }
+    void Post(std::function<void()> call) override {
+        std::lock_guard lock(postMutex_);
+        Posted.push_back(std::move(call));
+    }
+    // Runs the calls posted so far, as the main loop would.
+    void RunPosted() {
+        std::vector<std::function<void()>> calls;
+        {
+            std::lock_guard lock(postMutex_);
+            calls.swap(Posted);
+        }
+        for (auto& call : calls) {
+            call();
+        }
+    }
 
     int FontSizeMark = kMediumTextSize;
     std::optional<TExtent> WorkAreaSize;
@@ -89,8 +107,11 @@ public:
     int ProcessCalls = 0;
     std::vector<int> Sleeps;
     std::function<void()> OnProcessMessages;
+    bool SearchFieldVisible = false;
+    std::vector<std::function<void()>> Posted;
 
 private:
+    std::mutex postMutex_;
     static std::string Flag(const std::string& name, bool v) { return name + (v ? " 1" : " 0"); }
     TCallLog& log_;
 };
@@ -116,7 +137,7 @@ class TFakePlainDocument final : public TComObject {};
 
 // The browser control, recorded: navigations go into the shared log, and the test decides
 // when the control reports a document complete.
-class TFakeBrowser final : public TComObjectWith<IWebBrowser2, IOleControl> {
+class TFakeBrowser final : public TComObjectWith<IWebBrowser2, IOleControl, IWebBrowserReader> {
 public:
     HRESULT Navigate(std::u16string_view url) override {
         Log->push_back("Navigate " + Utf8Of(url));
@@ -138,9 +159,21 @@ public:
     }
     HRESULT Stop() override { return S_OK; }
     HRESULT get_LocationURL(std::u16string& url) override {
-        url.clear();
+        url = AnsiToWide(Location);
         return S_OK;
     }
+    // IWebBrowserReader: the find box's text is recorded.
+    HRESULT get_KeyboardFocus(TBrowserFocus& focus) override {
+        focus = TBrowserFocus::bfElsewhere;
+        return S_OK;
+    }
+    HRESULT CloseFindBox() override { return S_FALSE; }
+    HRESULT FindText(const std::u16string& text) override {
+        Log->push_back("FindText " + WideToAnsi(text));
+        return S_OK;
+    }
+    HRESULT put_PagePrintingAllowed(BOOL) override { return S_OK; }
+    HRESULT put_WheelZoomHandler(std::function<bool(int)>) override { return S_OK; }
     HRESULT get_Application(IUnknown** application) override {
         *application = nullptr;
         if (!HasApplication) {
@@ -211,6 +244,8 @@ public:
     }
 
     TCallLog* Log = nullptr;
+    // The address of the page shown.
+    std::string Location;
     HRESULT NavigateResult = S_OK;
     bool CompleteOnNavigate = false;
     bool HasApplication = true;
