@@ -361,7 +361,7 @@ int RunPack(std::vector<std::string> args) {
     std::optional<TProjectOptionsFile> options;
     if (!optionsFile.empty()) {
         options = TProjectOptionsFile::LoadIni(optionsFile);
-        options->VersionText = "kvb " KVB_VERSION;
+        options->ToolText = "kvb " KVB_VERSION;
     }
     std::vector<std::uint8_t> logo;
     if (!logoFile.empty()) {
@@ -693,16 +693,17 @@ int RunInfo(std::vector<std::string> args) {
             arc.ExtractToStream(rec, kConfigEntryName);
             auto size = static_cast<std::size_t>(rec.Size());
             os << "Project options:";
-            if (size != kProjectOptionsSize) {
-                os << " (record of " << size << " bytes, expected " << kProjectOptionsSize << ")";
+            if (size != kProjectOptionsRecordSize) {
+                os << " (record of " << size << " bytes, expected " << kProjectOptionsRecordSize
+                   << ")";
             }
             os << "\n";
-            TProjectOptionsFile opts = TProjectOptionsFile::Decode(rec.Memory(), size);
-            for (const auto& [name, value] : opts.Fields()) {
+            TProjectOptionsRecord opts = TProjectOptionsRecord::Decode(rec.Memory(), size);
+            for (const auto& [name, value] : OptionTexts(opts)) {
                 os << "  " << name << " = " << Printable(ArchiveText(value)) << "\n";
             }
-            if (!opts.VersionText.empty()) {
-                os << "  (written by " << Printable(ArchiveText(opts.VersionText)) << ")\n";
+            if (!opts.ToolText.empty()) {
+                os << "  (written by " << Printable(ArchiveText(opts.ToolText)) << ")\n";
             }
         } catch (const Exception& e) {
             std::string text = os.str();

@@ -89,7 +89,7 @@ TEST(KvbCli, ExitStatusTellsSuccessFailureAndWrongUsageApart) {
          "not a Windows icon"},
         {{"pack", tmp / "site", "-o", tmp / "x.kvb", "--options", tmp / "bad.ini"},
          1,
-         "bad.ini:1: unknown option \"Colour\""},
+         "bad.ini:1: unknown key \"Colour\""},
         {{"cat", tmp / "a.kvb", "nothere.html"}, 1, "kvb: nothere.html not found in archive"},
         {{"--version"}, 0, ""},
         {{"pack", "--help"}, 0, ""},
