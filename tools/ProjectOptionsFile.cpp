@@ -257,6 +257,11 @@ void TProjectOptionsFile::Set(std::string_view keyValue) {
     }
 }
 
+bool TProjectOptionsFile::IsGiven(std::string_view key) const {
+    const auto index = FieldIndex(key);
+    return index && Given[*index];
+}
+
 void TProjectOptionsFile::FillDefaults(const TProjectOptionsRecord& defaults) {
     const auto fields = OptionFields();
     for (std::size_t i = 0; i < fields.size(); ++i) {

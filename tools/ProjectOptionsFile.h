@@ -48,6 +48,9 @@ struct TProjectOptionsFile : TProjectOptionsRecord {
     // naming the argument.
     void Set(std::string_view keyValue);
 
+    // True when a file or --set gave the key.
+    bool IsGiven(std::string_view key) const;
+
     // Gives every field that no file or --set gave the value it has in defaults.
     void FillDefaults(const TProjectOptionsRecord& defaults);
 
