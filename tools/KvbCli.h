@@ -16,11 +16,12 @@ inline constexpr int kExitUsage = 2;
 
 class TCli;
 
-// One subcommand: its name, its usage line, its help and the function that runs it with the
-// arguments that follow its name.
+// One subcommand: its name, its usage line, what it does in a few words (for kvb --help), its
+// help and the function that runs it with the arguments that follow its name.
 struct TKvbCommand {
     const char* Name;
     const char* Usage;
+    const char* Summary;
     const char* Help;
     int (*Run)(TCli& cli, std::vector<std::string> args);
 };

@@ -140,9 +140,10 @@ int RunExtract(TCli& cli, std::vector<std::string> args) {
     }
     TBook book(ops[0]);
     TSelection selection({ops.begin() + 1, ops.end()});
-    // The directory holds no times, so each file gets the book's.
+    // The directory holds no times, so each file gets the book's; should the book have gone
+    // meanwhile, the files keep the time they were written.
     struct stat bookStat {};
-    ::stat(book.FileName().c_str(), &bookStat);
+    const bool haveTime = ::stat(book.FileName().c_str(), &bookStat) == 0;
     const timespec times[2] = {bookStat.st_mtim, bookStat.st_mtim};
 
     const TFileDescriptor dirFd = OpenTargetFolder(target);
@@ -188,7 +189,9 @@ int RunExtract(TCli& cli, std::vector<std::string> args) {
                 }
                 throw;
             }
-            ::futimens(out->Fd(), times);
+            if (haveTime) {
+                ::futimens(out->Fd(), times);
+            }
             if (!out->Commit(keep)) {
                 cli.Error(Format("%s: exists; not replaced (--keep)", file));
                 ++problems;
@@ -207,7 +210,7 @@ int RunExtract(TCli& cli, std::vector<std::string> args) {
 } // namespace
 
 const TKvbCommand kCatCommand = {
-    "cat", "kvb cat BOOK NAME...",
+    "cat", "kvb cat BOOK NAME...", "write entries to standard output",
     "Writes the content of the entries NAME to standard output, in directory order. Each\n"
     "entry's CRC is checked first; a damaged entry writes nothing.\n"
     "\n"
@@ -222,7 +225,7 @@ const TKvbCommand kCatCommand = {
     RunCat};
 
 const TKvbCommand kExtractCommand = {
-    "extract", "kvb extract BOOK [-C DIR] [-k] [NAME...]",
+    "extract", "kvb extract BOOK [-C DIR] [-k] [NAME...]", "write entries as files below DIR",
     "Writes entries (all of them without NAME) as files below DIR, creating folders as\n"
     "needed; NAME selects entries as for kvb cat. Existing files are replaced unless -k is\n"
     "given. Each file gets the book's modification time, since a book holds no times.\n"

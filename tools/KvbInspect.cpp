@@ -143,7 +143,8 @@ std::string DescribeOptions(const TProjectOptionsRecord& o) {
         std::string value;
         switch (f.Kind) {
         case TOptionKind::Text:
-            value = Printable(ArchiveText(o.*f.Text));
+            // An empty text shows as "", so that the line does not look cut off.
+            value = (o.*f.Text).empty() ? "\"\"" : Printable(ArchiveText(o.*f.Text));
             break;
         case TOptionKind::Number:
             value = std::to_string(o.*f.Number);
@@ -201,7 +202,7 @@ int RunInfo(TCli& cli, std::vector<std::string> args) {
 } // namespace
 
 const TKvbCommand kVerifyCommand = {
-    "verify", "kvb verify BOOK",
+    "verify", "kvb verify BOOK", "check the book and every entry against their CRCs",
     "Checks the book's CRC and extracts every entry to check its CRC. Reports each problem\n"
     "naming the entry, or prints a summary starting with \"OK\".\n"
     "\n"
@@ -211,7 +212,7 @@ const TKvbCommand kVerifyCommand = {
     RunVerify};
 
 const TKvbCommand kInfoCommand = {
-    "info", "kvb info BOOK",
+    "info", "kvb info BOOK", "show the trailer and what the project options mean",
     "Shows the trailer fields and, when the book has \"-config-\", the project options with\n"
     "what the viewer makes of them. The view password is never shown, only whether there\n"
     "is one.\n"

@@ -129,7 +129,7 @@ int RunList(TCli& cli, std::vector<std::string> args) {
 } // namespace
 
 const TKvbCommand kListCommand = {
-    "list", "kvb list BOOK [-l | --tsv | --null]",
+    "list", "kvb list BOOK [-l | --tsv | --null]", "list the entries",
     "Lists the entries in directory order, one name per line, with '/' between folders.\n"
     "Control characters in names are shown as '?'.\n"
     "\n"

@@ -360,7 +360,7 @@ int RunPack(TCli& cli, std::vector<std::string> args) {
 } // namespace
 
 const TKvbCommand kPackCommand = {
-    "pack", "kvb pack SITE -o OUT [OPTIONS]",
+    "pack", "kvb pack SITE -o OUT [OPTIONS]", "make a book of the files below SITE",
     "Packs every file below the folder SITE into the book OUT.\n"
     "\n"
     "Entry order: the files of SITE itself, then each sub-folder depth-first (a folder's\n"

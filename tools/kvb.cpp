@@ -37,10 +37,8 @@ const char* const kTopHelpTail =
 std::string TopHelp() {
     std::string help = kTopHelpHead;
     for (const TKvbCommand* c : kCommands) {
-        // The usage line without "kvb ", and the first line of the help.
-        const std::string usage = std::string(c->Usage).substr(4);
-        const std::string help1 = std::string(c->Help).substr(0, std::string(c->Help).find('\n'));
-        help += "  " + usage + "\n      " + help1 + "\n";
+        // The usage line without "kvb ".
+        help += Format("  %s\n      %s\n", std::string(c->Usage).substr(4), c->Summary);
     }
     return help + kTopHelpTail;
 }
