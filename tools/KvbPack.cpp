@@ -148,6 +148,7 @@ struct TPackArgs {
     std::optional<std::string> DesktopName;
     std::vector<std::string> Sets, Excludes;
     bool Defaults = false;
+    bool NoOptions = false;
     bool IncludeVcs = false;
     TPackSettings Settings;
 };
@@ -158,6 +159,7 @@ TPackArgs ParsePackArgs(TCli& cli, std::vector<std::string> args) {
              {0, "options", true},
              {0, "set", true},
              {0, "defaults", false},
+             {0, "no-options", false},
              {0, "logo", true},
              {0, "exclude", true},
              {0, "include-vcs", false},
@@ -182,6 +184,8 @@ TPackArgs ParsePackArgs(TCli& cli, std::vector<std::string> args) {
             a.Sets.push_back(r.Value());
         } else if (r.Is("defaults")) {
             a.Defaults = true;
+        } else if (r.Is("no-options")) {
+            a.NoOptions = true;
         } else if (r.Is("logo")) {
             a.LogoFile = r.Value();
         } else if (r.Is("exclude")) {
@@ -214,6 +218,10 @@ TPackArgs ParsePackArgs(TCli& cli, std::vector<std::string> args) {
     RefuseDash(a.Dir, "the site", "a site is a folder");
     for (const std::string* file : {&a.OptionsFile, &a.LogoFile, &a.Viewer}) {
         RefuseDash(*file, "a file kvb reads here", "name the file");
+    }
+    if (a.NoOptions && (!a.OptionsFile.empty() || !a.Sets.empty() || a.Defaults)) {
+        throw EUsageError("--no-options leaves out every option; it takes no --options, --set "
+                          "or --defaults");
     }
     // Only a book that carries the viewer can be started; a .kvb file opens by its type.
     if (!a.DesktopEntry.empty() && a.Viewer.empty()) {
@@ -308,16 +316,23 @@ int RunPack(TCli& cli, std::vector<std::string> args) {
         cli.Detail("a " + Printable(name));
     }
 
-    TProjectOptionsFile options = MakeOptions(cli, a, writer);
-    if (!logo.empty() && options.LogoFile.empty()) {
-        options.LogoFile = BaseName(a.LogoFile).substr(0, kShortTextMax);
-    } else if (logo.empty() && !options.LogoFile.empty()) {
-        // The viewer would fail at start-up looking for a logo that is not there.
-        throw Exception(Format("%s sets LogoFile but no icon is packed; add --logo ICON",
-                               a.OptionsFile.empty() ? std::string("--set") : a.OptionsFile));
+    if (a.NoOptions) {
+        if (!logo.empty()) {
+            cli.Warning("the viewer shows the logo only when the book has project options");
+        }
+    } else {
+        TProjectOptionsFile options = MakeOptions(cli, a, writer);
+        if (!logo.empty() && options.LogoFile.empty()) {
+            options.LogoFile = BaseName(a.LogoFile).substr(0, kShortTextMax);
+        } else if (logo.empty() && !options.LogoFile.empty()) {
+            // The viewer would fail at start-up looking for a logo that is not there.
+            throw Exception(Format("%s sets LogoFile but no icon is packed; add --logo ICON",
+                                   a.OptionsFile.empty() ? std::string("--set") : a.OptionsFile));
+        }
+        const auto record = options.Encode();
+        writer.AddData("", kConfigEntryName,
+                       std::vector<std::uint8_t>(record.begin(), record.end()));
     }
-    const auto record = options.Encode();
-    writer.AddData("", kConfigEntryName, std::vector<std::uint8_t>(record.begin(), record.end()));
     if (!logo.empty()) {
         writer.AddData("", kLogoEntryName, std::move(logo));
     }
@@ -381,6 +396,7 @@ const TKvbCommand kPackCommand = {
     "                      out is 0 or empty\n"
     "  --defaults          with --options: fill the keys it leaves out with the defaults\n"
     "  --set KEY=VALUE     set one option (repeatable; wins over --options)\n"
+    "  --no-options        write no \"-config-\" at all (the viewer then opens no page)\n"
     "  --logo ICON         Windows .ico file stored as \"-logo-\" (sets LogoFile)\n"
     "  --exclude PATTERN   leave out what matches (repeatable): shell wildcards, case\n"
     "                      sensitive, '*' stops at '/'; without '/' it matches a name at\n"

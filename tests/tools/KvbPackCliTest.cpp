@@ -188,6 +188,15 @@ TEST(KvbPack, PackWithOptionsAndLogoWritesBothProjectEntriesLast) {
                                         "-config-", "-logo-"}));
     EXPECT_EQ(OptionsOf(tmp / "a.kvb").LogoFile, "my.ico");
     EXPECT_EQ(RunKvb(tmp, {"cat", tmp / "a.kvb", "-logo-"}).Out.size(), 22u);
+
+    // A book without options at all, as they once were made, on request only.
+    ASSERT_EQ(RunKvb(tmp, {"pack", tmp / "site", "-o", tmp / "b.kvb", "--no-options"}).Status, 0);
+    EXPECT_EQ(EntriesOf(tmp / "b.kvb"),
+              (std::vector<std::string>{"index.html", "docs\\bytes.bin", "docs\\guide.html"}));
+    EXPECT_EQ(RunKvb(tmp, {"pack", tmp / "site", "-o", tmp / "c.kvb", "--no-options", "--set",
+                           "AllowFind=1"})
+                  .Status,
+              2);
 }
 
 TEST(KvbPack, ExclusionsLeaveOutWhatTheyMatchAndSpecialFilesAreSkipped) {
