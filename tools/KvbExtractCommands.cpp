@@ -112,6 +112,10 @@ TFileDescriptor OpenTargetFolder(const std::string& dir) {
     return fd;
 }
 
+// Entries up to this size are checked in memory and written at once; larger ones go straight
+// into their file, so that a big entry never needs its size in memory.
+constexpr std::int64_t kInMemory = 1 << 20;
+
 std::string JoinPath(const std::string& dir, const std::string& name) {
     return dir == "." ? name : (dir.back() == '/' ? dir : dir + "/") + name;
 }
@@ -180,7 +184,13 @@ int RunExtract(TCli& cli, std::vector<std::string> args) {
         try {
             auto out = CreateFileBelow(dirFd.Get(), SplitEntryName(stored));
             try {
-                book.Extract(i, out->Stream());
+                if (e.UncompressedSize <= kInMemory) {
+                    TMemoryStream content;
+                    book.Extract(i, content);
+                    out->Stream().WriteBuffer(content.Memory(), content.Size());
+                } else {
+                    book.Extract(i, out->Stream());
+                }
             } catch (const Exception&) {
                 // The reader calls a failed write damage; the disk's own reason tells more.
                 if (!out->Stream().WriteError().empty()) {

@@ -83,10 +83,11 @@ void Unregister(int slot) {
 
 std::string RandomSuffix() {
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device rd;
+    // Seeded once: the names need only differ, and O_EXCL catches the rare clash.
+    static std::mt19937 random{std::random_device{}()};
     std::string s;
     for (int i = 0; i < 6; ++i) {
-        s += kChars[rd() % (sizeof kChars - 1)];
+        s += kChars[random() % (sizeof kChars - 1)];
     }
     return s;
 }
