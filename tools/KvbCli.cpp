@@ -26,8 +26,8 @@ void PrintLines(std::ostream& os, const std::string& prefix, const std::string& 
     os << std::flush;
 }
 
-const TOptionSpec kQuiet = {'q', "quiet", false};
-const TOptionSpec kVerbose = {'v', "verbose", false};
+const TOptionDef kQuiet = {'q', "quiet", false};
+const TOptionDef kVerbose = {'v', "verbose", false};
 
 bool IsProjectEntryName(const std::string& arg) {
     return SameTextAscii(arg, "-config-") || SameTextAscii(arg, "-logo-");
@@ -74,14 +74,14 @@ void WriteStdout(const void* data, std::size_t size) {
     }
 }
 
-TArgs::TArgs(TCli& cli, std::vector<std::string> args, std::vector<TOptionSpec> options)
+TArgs::TArgs(TCli& cli, std::vector<std::string> args, std::vector<TOptionDef> options)
     : cli_(cli), args_(std::move(args)), options_(std::move(options)) {
     options_.push_back(kQuiet);
     options_.push_back(kVerbose);
 }
 
-const TOptionSpec* TArgs::FindShort(char c) const {
-    for (const TOptionSpec& o : options_) {
+const TOptionDef* TArgs::FindShort(char c) const {
+    for (const TOptionDef& o : options_) {
         if (o.Short != 0 && o.Short == c) {
             return &o;
         }
@@ -89,8 +89,8 @@ const TOptionSpec* TArgs::FindShort(char c) const {
     return nullptr;
 }
 
-const TOptionSpec* TArgs::FindLong(const std::string& name) const {
-    for (const TOptionSpec& o : options_) {
+const TOptionDef* TArgs::FindLong(const std::string& name) const {
+    for (const TOptionDef& o : options_) {
         if (name == o.Long) {
             return &o;
         }
@@ -101,12 +101,12 @@ const TOptionSpec* TArgs::FindLong(const std::string& name) const {
 bool TArgs::TakeShort() {
     const char c = group_[0];
     group_.erase(0, 1);
-    spec_ = FindShort(c);
+    option_ = FindShort(c);
     current_ = std::string("-") + c;
-    if (!spec_) {
+    if (!option_) {
         throw EUsageError(Format("unknown option %s", current_));
     }
-    if (spec_->TakesValue) {
+    if (option_->TakesValue) {
         if (!group_.empty()) {
             value_ = std::exchange(group_, std::string());
         } else if (pos_ < args_.size()) {
@@ -120,7 +120,7 @@ bool TArgs::TakeShort() {
 
 bool TArgs::Next() {
     for (;;) {
-        spec_ = nullptr;
+        option_ = nullptr;
         value_.clear();
         if (!group_.empty()) {
             TakeShort();
@@ -139,11 +139,11 @@ bool TArgs::Next() {
             if (arg[1] == '-') {
                 const std::size_t eq = arg.find('=');
                 current_ = arg.substr(0, eq);
-                spec_ = FindLong(current_.substr(2));
-                if (!spec_) {
+                option_ = FindLong(current_.substr(2));
+                if (!option_) {
                     throw EUsageError(Format("unknown option %s", current_));
                 }
-                if (spec_->TakesValue) {
+                if (option_->TakesValue) {
                     if (eq != std::string::npos) {
                         value_ = arg.substr(eq + 1);
                     } else if (pos_ < args_.size()) {
@@ -170,7 +170,7 @@ bool TArgs::Next() {
 }
 
 bool TArgs::Is(const char* longName) const {
-    return spec_ != nullptr && std::strcmp(spec_->Long, longName) == 0;
+    return option_ != nullptr && std::strcmp(option_->Long, longName) == 0;
 }
 
 void TArgs::Unexpected() const {

@@ -64,7 +64,7 @@ inline void WriteStdout(const std::string& text) {
 }
 
 // An option a command takes; Short is 0 for a long option only.
-struct TOptionSpec {
+struct TOptionDef {
     char Short;
     const char* Long;
     bool TakesValue;
@@ -77,11 +77,11 @@ struct TOptionSpec {
 // "-logo-") are operands. An unknown option is wrong usage.
 class TArgs {
 public:
-    TArgs(TCli& cli, std::vector<std::string> args, std::vector<TOptionSpec> options);
+    TArgs(TCli& cli, std::vector<std::string> args, std::vector<TOptionDef> options);
 
     // Moves to the next option or operand; false when none is left.
     bool Next();
-    bool IsOption() const { return spec_ != nullptr; }
+    bool IsOption() const { return option_ != nullptr; }
     // True when the current argument is the option of that long name.
     bool Is(const char* longName) const;
     // The current operand, or the option as given.
@@ -94,17 +94,17 @@ public:
 private:
     TCli& cli_;
     std::vector<std::string> args_;
-    std::vector<TOptionSpec> options_;
+    std::vector<TOptionDef> options_;
     std::size_t pos_ = 0;
     // The rest of a group of short options still to be read ("v" of "-lv").
     std::string group_;
     bool optionsEnded_ = false;
-    const TOptionSpec* spec_ = nullptr;
+    const TOptionDef* option_ = nullptr;
     std::string current_;
     std::string value_;
 
-    const TOptionSpec* FindShort(char c) const;
-    const TOptionSpec* FindLong(const std::string& name) const;
+    const TOptionDef* FindShort(char c) const;
+    const TOptionDef* FindLong(const std::string& name) const;
     bool TakeShort();
 };
 
