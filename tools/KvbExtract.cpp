@@ -6,43 +6,12 @@
 
 #include <cerrno>
 #include <cstring>
-#include <random>
+
+#include "FileDescriptor.h"
 
 namespace kiva {
 
 namespace {
-
-// A file descriptor closed on every path.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd& operator=(Fd&& o) noexcept {
-        if (this != &o) {
-            if (fd_ >= 0) {
-                ::close(fd_);
-            }
-            fd_ = o.fd_;
-            o.fd_ = -1;
-        }
-        return *this;
-    }
-    int Get() const { return fd_; }
-    int Release() {
-        int f = fd_;
-        fd_ = -1;
-        return f;
-    }
-
-private:
-    int fd_;
-};
 
 std::string JoinShown(const std::vector<std::string>& parts, std::size_t count) {
     std::string s;
@@ -107,13 +76,13 @@ std::vector<std::string> SplitEntryName(const std::string& fullName) {
     return parts;
 }
 
-void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const std::uint8_t* data,
-                    std::size_t size) {
+std::unique_ptr<TPendingFile> CreateFileBelow(int dirFd,
+                                              const std::vector<std::string>& components) {
     if (components.empty()) {
         throw EExtractError("empty name");
     }
-    Fd dir(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
-    if (dir.Get() < 0) {
+    TFileDescriptor dir(::fcntl(dirFd, F_DUPFD_CLOEXEC, 0));
+    if (!dir) {
         throw EExtractError(Format("cannot use the target folder: %s", std::strerror(errno)));
     }
     for (std::size_t i = 0; i + 1 < components.size(); ++i) {
@@ -122,8 +91,9 @@ void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const
             throw EExtractError(Format("cannot create folder \"%s\": %s",
                                        JoinShown(components, i + 1), std::strerror(errno)));
         }
-        Fd sub(::openat(dir.Get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (sub.Get() < 0) {
+        TFileDescriptor sub(
+            ::openat(dir.Get(), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!sub) {
             int err = errno;
             throw EExtractError(
                 Format("cannot enter folder \"%s\": %s", JoinShown(components, i + 1),
@@ -132,46 +102,31 @@ void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const
         }
         dir = std::move(sub);
     }
-
     // A fresh file renamed over the target never writes through a planted link.
-    const std::string& leaf = components.back();
-    std::random_device rd;
-    std::string temp;
-    Fd file;
-    for (int attempt = 0; attempt < 100 && file.Get() < 0; ++attempt) {
-        temp = Format(".kvb-%u.tmp", static_cast<unsigned>(rd()));
-        file = Fd(::openat(dir.Get(), temp.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (file.Get() < 0 && errno != EEXIST) {
+    return std::make_unique<TPendingFile>(std::move(dir), components.back(), ".kvb-");
+}
+
+std::string BackslashEscaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
             break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
         }
     }
-    if (file.Get() < 0) {
-        throw EExtractError(Format("cannot create \"%s\": %s",
-                                   JoinShown(components, components.size()), std::strerror(errno)));
-    }
-    auto fail = [&](const char* what, int err) {
-        ::unlinkat(dir.Get(), temp.c_str(), 0);
-        return EExtractError(Format("cannot %s \"%s\": %s", what,
-                                    JoinShown(components, components.size()), std::strerror(err)));
-    };
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(file.Get(), data + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw fail("write", errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(file.Release()) != 0) {
-        throw fail("write", errno);
-    }
-    if (::renameat(dir.Get(), temp.c_str(), dir.Get(), leaf.c_str()) != 0) {
-        throw fail("create", errno);
-    }
+    return out;
 }
 
 std::string Printable(const std::string& text) {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "KvbPendingFile.h"
 #include "SysUtils.h"
 
 namespace kiva {
@@ -22,11 +22,16 @@ std::string UnsafeEntryNameReason(const std::string& fullName);
 // The folders and file name of a safe entry name, split at its backslashes.
 std::vector<std::string> SplitEntryName(const std::string& fullName);
 
-// Writes data as the file named by components below the folder open as dirFd, creating the
-// folders on the way. Symbolic links are never followed: a link where a folder should be is an
-// error, and a link (or any file) where the file should be is replaced, not written through.
-void WriteFileBelow(int dirFd, const std::vector<std::string>& components, const std::uint8_t* data,
-                    std::size_t size);
+// Starts the file named by components below the folder open as dirFd, creating the folders
+// on the way. Symbolic links are never followed: a link where a folder should be is an
+// error, and a link (or any file) where the file should be is replaced when the file is
+// committed, not written through.
+std::unique_ptr<TPendingFile> CreateFileBelow(int dirFd,
+                                              const std::vector<std::string>& components);
+
+// The text with backslash, tab, line feed and carriage return written as \\, \t, \n and \r,
+// as desktop entries and tab-separated lists read them back.
+std::string BackslashEscaped(const std::string& text);
 
 // The text with control characters (C0, DEL, and C1 in UTF-8) shown as '?', safe to print on
 // a terminal.

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "KvbWriter.h"
 #include "FileDescriptor.h"
+#include "KvbExtract.h"
+#include "KvbPendingFile.h"
+#include "KvbWriter.h"
 #include "SysUtils.h"
 
 namespace kiva {
@@ -72,30 +74,6 @@ std::string QuoteExecArgument(const std::string& argument) {
     return quoted + "\"";
 }
 
-// A value of a string key with its backslashes and line breaks escaped.
-std::string EscapeDesktopValue(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 TLauncher TLauncher::For(const std::string& entryFile, const std::string& bookFile,
@@ -146,11 +124,11 @@ std::string TLauncher::Text() const {
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=" +
-           EscapeDesktopValue(Name) +
+           BackslashEscaped(Name) +
            "\n"
            "Comment=Opens the book beside this launcher\n"
            "Exec=" +
-           EscapeDesktopValue(exec) +
+           BackslashEscaped(exec) +
            "\n"
            "Icon=org.kivabook.Viewer\n"
            "Terminal=false\n"
@@ -159,39 +137,19 @@ std::string TLauncher::Text() const {
 
 void TLauncher::WriteTo(const std::string& entryFile) const {
     const std::string text = Text();
-    std::string tempName = entryFile + ".XXXXXX";
-    TFileDescriptor fd(::mkstemp(tempName.data()));
-    if (fd.Get() < 0) {
-        throw EPackError(SysError("cannot create a temporary file next to", entryFile));
-    }
-    struct Remove {
-        std::string Name;
-        ~Remove() {
-            if (!Name.empty()) {
-                ::unlink(Name.c_str());
-            }
+    try {
+        TPendingFile file(TFileDescriptor(), entryFile, entryFile + ".");
+        if (!WriteAll(file.Fd(), text.data(), static_cast<std::int64_t>(text.size())) ||
+            ::fchmod(file.Fd(), 0755) != 0) {
+            throw EPackError(SysError("cannot write", entryFile));
         }
-    } remove{tempName};
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.Get(), p, left);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            throw EPackError(SysError("cannot write", tempName));
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+        file.Sync();
+        file.Commit();
+    } catch (const EPackError&) {
+        throw;
+    } catch (const Exception& e) {
+        throw EPackError(e.Message());
     }
-    if (::fchmod(fd.Get(), 0755) != 0 || ::fsync(fd.Get()) != 0) {
-        throw EPackError(SysError("cannot finish", tempName));
-    }
-    if (::rename(tempName.c_str(), entryFile.c_str()) != 0) {
-        throw EPackError(SysError("cannot write", entryFile));
-    }
-    remove.Name.clear();
 }
 
 } // namespace kiva

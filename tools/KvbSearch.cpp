@@ -1,5 +1,7 @@
 #include "KvbSearch.h"
 
+#include "KvbCommands.h"
+
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -161,5 +163,15 @@ int RunSearchCommand(const std::vector<std::string>& args) {
     std::cout.flush();
     return results.Hits.empty() ? kNothingFound : kFound;
 }
+
+const TKvbCommand kSearchCommand = {
+    "search", kSearchUsage, "list the pages of the book that match QUERY, best first", kHelp,
+    [](TCli&, std::vector<std::string> args) {
+        // -q and -v change nothing here: the results are the output, and errors always show.
+        std::erase_if(args, [](const std::string& a) {
+            return a == "-q" || a == "-v" || a == "--quiet" || a == "--verbose";
+        });
+        return RunSearchCommand(args);
+    }};
 
 } // namespace kiva

@@ -1,6 +1,7 @@
 #include "KvbWriter.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -8,10 +9,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
 #include <unordered_map>
+
+#include "FileDescriptor.h"
+#include "KvbDescriptorStream.h"
+#include "KvbExtract.h"
+#include "KvbPendingFile.h"
 
 namespace kiva {
 
@@ -87,23 +94,6 @@ public:
 private:
     z_stream z_{};
     std::uint8_t out_[kChunk];
-};
-
-// Removes the temporary file unless the pack got as far as renaming it.
-class TempFileGuard {
-public:
-    explicit TempFileGuard(std::string name) : name_(std::move(name)) {}
-    ~TempFileGuard() {
-        if (!name_.empty()) {
-            ::unlink(name_.c_str());
-        }
-    }
-    TempFileGuard(const TempFileGuard&) = delete;
-    TempFileGuard& operator=(const TempFileGuard&) = delete;
-    void Release() { name_.clear(); }
-
-private:
-    std::string name_;
 };
 
 } // namespace
@@ -223,7 +213,7 @@ void TKvbWriter::AddSite(const std::string& dir, const std::string& skipFile) {
 
 void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
                            std::vector<std::pair<std::uint64_t, std::uint64_t>>& walking,
-                           const std::pair<std::uint64_t, std::uint64_t>* skip) {
+                           const std::pair<std::uint64_t, std::uint64_t>* skipFile) {
     std::vector<std::string> names;
     {
         DirHandle d(::opendir(dir.c_str()));
@@ -249,28 +239,56 @@ void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
         std::pair<std::uint64_t, std::uint64_t> Id;
     };
     std::vector<Sub> folders;
-    for (const std::string& n : names) {
-        std::string source = JoinPath(dir, n);
-        std::string reason = InvalidNameReason(n);
-        if (!reason.empty()) {
-            throw EPackError(Format("cannot pack \"%s\": the name %s", source, reason));
+    auto skip = [&](const std::string& source, const std::string& why) {
+        if (OnWarning) {
+            OnWarning(Format("skipping \"%s\": %s", Printable(source), why));
         }
+    };
+    for (const std::string& n : names) {
+        const std::string source = JoinPath(dir, n);
+        // The path below the site with slashes, as exclusion patterns see it.
+        std::string relative = path + n;
+        std::replace(relative.begin(), relative.end(), '\\', '/');
         struct stat st {};
         if (::stat(source.c_str(), &st) != 0) {
             struct stat lst {};
             if (::lstat(source.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-                throw EPackError(Format("\"%s\" is a broken symbolic link", source));
+                if (!Exclude || !Exclude(relative, false)) {
+                    skip(source, "it is a broken symbolic link");
+                }
+                continue;
             }
             throw EPackError(SysError("cannot read", source));
         }
-        if (S_ISDIR(st.st_mode)) {
+        const bool isFolder = S_ISDIR(st.st_mode);
+        if (Exclude && Exclude(relative, isFolder)) {
+            continue;
+        }
+        // A file that cannot become an entry is left out with a word, so that one odd file
+        // never costs the whole book.
+        std::string reason = InvalidNameReason(n);
+        if (!reason.empty()) {
+            skip(source, "its name " + reason);
+            continue;
+        }
+        if (n.size() > kMaxShortText) {
+            skip(source, Format("its name is %d bytes long; at most 255 fit", n.size()));
+            continue;
+        }
+        if (isFolder) {
+            if (path.size() + n.size() + 1 > kMaxShortText) {
+                skip(source, "its path below the site is longer than the 255 bytes a folder "
+                             "name in a book can hold");
+                continue;
+            }
             folders.push_back({n, {st.st_dev, st.st_ino}});
             continue;
         }
         if (!S_ISREG(st.st_mode)) {
-            throw EPackError(Format("\"%s\" is neither a file nor a folder", source));
+            skip(source, "it is neither a file nor a folder (a pipe, socket or device)");
+            continue;
         }
-        if (skip && skip->first == st.st_dev && skip->second == st.st_ino) {
+        if (skipFile && skipFile->first == st.st_dev && skipFile->second == st.st_ino) {
             continue;
         }
         if (path.empty() &&
@@ -285,12 +303,12 @@ void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
         if (std::find(walking.begin(), walking.end(), f.Id) != walking.end()) {
             if (OnWarning) {
                 OnWarning(Format("skipping \"%s\": it leads back into a folder being packed",
-                                 JoinPath(dir, f.Name)));
+                                 Printable(JoinPath(dir, f.Name))));
             }
             continue;
         }
         walking.push_back(f.Id);
-        AddFolder(JoinPath(dir, f.Name), path + f.Name + "\\", walking, skip);
+        AddFolder(JoinPath(dir, f.Name), path + f.Name + "\\", walking, skipFile);
         walking.pop_back();
     }
 }
@@ -449,54 +467,84 @@ TPackResult TKvbWriter::Write(TStream& out) {
     return result;
 }
 
+namespace {
+
+std::unique_ptr<TFileStream> OpenViewer(const std::string& viewerExe) {
+    if (viewerExe.empty()) {
+        return nullptr;
+    }
+    struct stat st {};
+    if (::stat(viewerExe.c_str(), &st) != 0) {
+        throw EPackError(SysError("cannot read viewer", viewerExe));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw EPackError(Format("viewer \"%s\" is not a regular file", viewerExe));
+    }
+    return std::make_unique<TFileStream>(viewerExe, fmOpenRead | fmShareDenyWrite);
+}
+
+// Writes the viewer (when given) and the archive at out's start.
+TPackResult WriteBook(TKvbWriter& writer, TStream& out, TFileStream* exe) {
+    std::int64_t base = 0;
+    if (exe) {
+        base = out.CopyFrom(*exe, exe->Size());
+    }
+    TPackResult result = writer.Write(out);
+    result.ArchiveSize += base;
+    return result;
+}
+
+} // namespace
+
 TPackResult PackToFile(TKvbWriter& writer, const std::string& fileName,
                        const std::string& viewerExe) {
     struct stat st {};
     if (::stat(fileName.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         throw EPackError(Format("\"%s\" is a folder", fileName));
     }
-    std::unique_ptr<TFileStream> exe;
-    if (!viewerExe.empty()) {
-        if (::stat(viewerExe.c_str(), &st) != 0) {
-            throw EPackError(SysError("cannot read viewer", viewerExe));
-        }
-        if (!S_ISREG(st.st_mode)) {
-            throw EPackError(Format("viewer \"%s\" is not a regular file", viewerExe));
-        }
-        exe = std::make_unique<TFileStream>(viewerExe, fmOpenRead | fmShareDenyWrite);
+    std::unique_ptr<TFileStream> exe = OpenViewer(viewerExe);
+    TPendingFile out(TFileDescriptor(), fileName, fileName + ".");
+    TPackResult result = WriteBook(writer, out.Stream(), exe.get());
+    if (exe && ::fchmod(out.Fd(), 0755) != 0) {
+        throw EPackError(SysError("cannot make executable", fileName));
     }
+    out.Sync();
+    out.Commit();
+    return result;
+}
 
-    std::string tempName = fileName + ".XXXXXX";
-    int fd = ::mkstemp(tempName.data());
-    if (fd < 0) {
-        throw EPackError(SysError("cannot create a temporary file next to", fileName));
+TPackResult PackToStdout(TKvbWriter& writer, const std::string& viewerExe) {
+    std::unique_ptr<TFileStream> exe = OpenViewer(viewerExe);
+    // The writer goes back over entries that did not shrink, which a pipe cannot do, so the
+    // book is made in a file that has no name, and copied out once complete.
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+    TFileDescriptor fd(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!fd) {
+        std::string name = folder + "/kvb-XXXXXX";
+        fd.Reset(::mkostemp(name.data(), O_CLOEXEC));
+        if (!fd) {
+            throw EPackError(SysError("cannot create a temporary file in", folder));
+        }
+        ::unlink(name.c_str());
     }
-    TempFileGuard guard(tempName);
-    ::close(fd);
-
+    TFileStream* exePtr = exe.get();
     TPackResult result;
     {
-        TFileStream out(tempName, fmOpenReadWrite | fmShareExclusive);
-        std::int64_t base = 0;
-        if (exe) {
-            base = out.CopyFrom(*exe, exe->Size());
-        }
-        result = writer.Write(out);
-        result.ArchiveSize += base;
-        mode_t mode = 0755;
-        if (!exe) {
-            mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
-        }
-        if (::fchmod(out.Handle(), mode) != 0 || ::fsync(out.Handle()) != 0) {
-            throw EPackError(SysError("cannot finish", tempName));
-        }
+        TDescriptorStream out(fd.Get(), "the temporary book");
+        result = WriteBook(writer, out, exePtr);
     }
-    if (::rename(tempName.c_str(), fileName.c_str()) != 0) {
-        throw EPackError(SysError("cannot write", fileName));
+    std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[kChunk]);
+    for (std::int64_t at = 0;;) {
+        const std::int64_t n = ReadAt(fd.Get(), buf.get(), kChunk, at);
+        if (n <= 0) {
+            break;
+        }
+        if (!WriteAll(STDOUT_FILENO, buf.get(), n)) {
+            throw EPackError(Format("cannot write to standard output: %s", std::strerror(errno)));
+        }
+        at += n;
     }
-    guard.Release();
     return result;
 }
 

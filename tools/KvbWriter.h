@@ -54,7 +54,8 @@ public:
     // Adds every file under dir: the root's files first, then each sub-folder depth-first,
     // names in byte order at every level. Symbolic links are followed, except into a folder
     // that is already being walked. The file skipFile (if it exists) is left out, so that an
-    // archive written into the site does not pack its own previous version.
+    // archive written into the site does not pack its own previous version; so is what
+    // Exclude refuses, and, with a warning, what cannot become an entry.
     void AddSite(const std::string& dir, const std::string& skipFile = std::string());
     void AddFile(std::string path, std::string name, std::string sourceFile);
     void AddData(std::string path, std::string name, std::vector<std::uint8_t> data);
@@ -67,15 +68,19 @@ public:
 
     // Bytes of content read so far and in all, as the writer moves through the entries.
     std::function<void(std::int64_t done, std::int64_t total)> OnProgress;
-    // Things the user should know that do not stop the pack.
+    // Things the user should know that do not stop the pack: files left out because they
+    // cannot become entries (special files, broken links, names a book cannot hold).
     std::function<void(const std::string& message)> OnWarning;
+    // Asked for each file and folder below the site, by its path below it with slashes:
+    // true leaves it out (a folder with everything in it), without a warning.
+    std::function<bool(const std::string& relativePath, bool isFolder)> Exclude;
 
 private:
     void CheckName(const std::string& path, const std::string& name) const;
     void AddItem(TPackItem item);
     void AddFolder(const std::string& dir, const std::string& path,
                    std::vector<std::pair<std::uint64_t, std::uint64_t>>& walking,
-                   const std::pair<std::uint64_t, std::uint64_t>* skip);
+                   const std::pair<std::uint64_t, std::uint64_t>* skipFile);
 
     TPackSettings settings_;
     std::vector<TPackItem> items_;
@@ -85,10 +90,12 @@ private:
 };
 
 // Packs into fileName through a temporary file next to it that is renamed at the end, so that
-// a failure never leaves a half archive. With viewerExe the file starts with a copy of that
-// program and is made executable.
+// a failure or a signal never leaves a half archive. With viewerExe the file starts with a
+// copy of that program and is made executable.
 TPackResult PackToFile(TKvbWriter& writer, const std::string& fileName,
                        const std::string& viewerExe = std::string());
+// The same, written to standard output once complete.
+TPackResult PackToStdout(TKvbWriter& writer, const std::string& viewerExe = std::string());
 
 // Why a file or folder name cannot go into the archive, as a phrase such as "contains a
 // slash", or empty when it can.

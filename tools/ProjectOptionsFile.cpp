@@ -8,49 +8,17 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
-#include <variant>
 
 namespace kiva {
 
 namespace {
 
-using TextField = std::string TProjectOptionsFile::*;
-using IntField = std::int32_t TProjectOptionsFile::*;
-using FlagField = bool TProjectOptionsFile::*;
-
 // The largest window extent the window system accepts.
 constexpr std::int32_t kMaxWindowExtent = 32767;
 
-struct FieldInfo {
-    const char* Name;
-    std::size_t Offset;
-    std::variant<TextField, IntField, FlagField> Member;
-    // Window sizes make no sense below zero or beyond what a window can take.
-    bool IsWindowExtent = false;
-};
-
-// Where each option lives in the record the viewer reads.
-const FieldInfo kFields[] = {
-    {"StartPage", 0, &TProjectOptionsFile::StartPage},
-    {"WindowStyle", 516, &TProjectOptionsFile::WindowStyle},
-    {"WindowWidth", 520, &TProjectOptionsFile::WindowWidth, true},
-    {"WindowHeight", 524, &TProjectOptionsFile::WindowHeight, true},
-    {"LogoFile", 528, &TProjectOptionsFile::LogoFile},
-    {"HideScrollBars", 786, &TProjectOptionsFile::HideScrollBars},
-    {"CenterWindow", 787, &TProjectOptionsFile::CenterWindow},
-    {"ShowToolBar", 788, &TProjectOptionsFile::ShowToolBar},
-    {"ShowButtonCaptions", 789, &TProjectOptionsFile::ShowButtonCaptions},
-    {"ShowStatusBar", 790, &TProjectOptionsFile::ShowStatusBar},
-    {"AllowCopy", 791, &TProjectOptionsFile::AllowCopy},
-    {"AllowFind", 792, &TProjectOptionsFile::AllowFind},
-    {"AllowPrint", 793, &TProjectOptionsFile::AllowPrint},
-    {"AllowFontSize", 794, &TProjectOptionsFile::AllowFontSize},
-    {"ViewPassword", 795, &TProjectOptionsFile::ViewPassword},
-    {"ExternalMasks", 1320, &TProjectOptionsFile::ExternalMasks},
-    {"UserAgentText", 1584, &TProjectOptionsFile::UserAgentText},
-};
-
-constexpr std::size_t kMaxText = 255;
+bool IsWindowExtent(const TOptionField& f) {
+    return f.Offset == projopt::WindowWidth || f.Offset == projopt::WindowHeight;
+}
 
 std::optional<std::int32_t> ParseInt(const std::string& s) {
     if (s.empty()) {
@@ -73,15 +41,144 @@ std::optional<std::int32_t> ParseInt(const std::string& s) {
     return static_cast<std::int32_t>(v);
 }
 
-std::optional<bool> ParseFlag(const std::string& s) {
-    std::string v = AnsiLowerCaseAscii(s);
-    if (v == "1" || v == "true" || v == "yes" || v == "on") {
-        return true;
+// The edit distance of two keys, letter case ignored.
+std::size_t Distance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
     }
-    if (v == "0" || v == "false" || v == "no" || v == "off") {
-        return false;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const bool same = SameTextAscii(a.substr(i - 1, 1), b.substr(j - 1, 1));
+            row[j] = std::min({above + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+std::optional<std::size_t> FieldIndex(std::string_view key) {
+    const auto fields = OptionFields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (SameTextAscii(key, fields[i].Name)) {
+            return i;
+        }
     }
     return std::nullopt;
+}
+
+} // namespace
+
+EOptionsError::EOptionsError(std::vector<std::string> problems)
+    : Exception([&] {
+          std::string all;
+          for (const std::string& p : problems) {
+              all += (all.empty() ? "" : "\n") + p;
+          }
+          return all;
+      }()),
+      problems_(std::move(problems)) {}
+
+TProjectOptionsRecord DefaultProjectOptions(const std::string& startPage) {
+    TProjectOptionsRecord o;
+    o.StartPage = startPage;
+    o.WindowStyle = 2;
+    o.WindowWidth = 1024;
+    o.WindowHeight = 768;
+    o.CenterWindow = true;
+    o.ShowToolBar = true;
+    o.ShowButtonCaptions = true;
+    o.ShowStatusBar = true;
+    o.AllowCopy = true;
+    o.AllowFind = true;
+    o.AllowPrint = true;
+    o.AllowFontSize = true;
+    return o;
+}
+
+std::string NearestOptionKey(std::string_view key) {
+    std::string best;
+    std::size_t bestDistance = SIZE_MAX;
+    for (const TOptionField& f : OptionFields()) {
+        const std::size_t d = Distance(key, f.Name);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = f.Name;
+        }
+    }
+    // A key that shares less than half its letters with every known one was no typing slip.
+    return bestDistance * 2 <= std::max<std::size_t>(key.size(), 4) ? best : std::string();
+}
+
+namespace {
+
+// Checks one "key = value" and stores it; problems and warnings begin with where.
+void Assign(TProjectOptionsFile& o, const std::string& key, std::string value,
+            const std::string& where, std::vector<std::string>& problems) {
+    const auto index = FieldIndex(key);
+    if (!index) {
+        const std::string nearest = NearestOptionKey(key);
+        problems.push_back(Format("%s: unknown key \"%s\"%s", where, key,
+                                  nearest.empty() ? std::string(" (the keys are listed in kvb(1))")
+                                                  : Format("; did you mean %s?", nearest)));
+        return;
+    }
+    const TOptionField& f = OptionFields()[*index];
+    if (o.Given[*index]) {
+        problems.push_back(Format("%s: %s is given twice", where, f.Name));
+        return;
+    }
+    o.Given[*index] = true;
+    switch (f.Kind) {
+    case TOptionKind::Text:
+        if (value.size() > kShortTextMax) {
+            problems.push_back(
+                Format("%s: %s is %d bytes long; at most 255 fit", where, f.Name, value.size()));
+            return;
+        }
+        o.*f.Text = std::move(value);
+        return;
+    case TOptionKind::Number: {
+        const auto v = ParseInt(value);
+        if (!v || (IsWindowExtent(f) && (*v < 0 || *v > kMaxWindowExtent))) {
+            problems.push_back(Format("%s: %s needs a whole number%s, not \"%s\"", where, f.Name,
+                                      IsWindowExtent(f) ? " from 0 to 32767" : "", value));
+            return;
+        }
+        if (f.Offset == projopt::WindowStyle && (*v < 0 || *v > 3)) {
+            o.Warnings.push_back(Format("%s: WindowStyle %d is not one of 0 to 3; the viewer "
+                                        "gives such a window a fixed frame with minimise and "
+                                        "maximise buttons",
+                                        where, *v));
+        }
+        o.*f.Number = *v;
+        return;
+    }
+    case TOptionKind::Flag:
+        if (value != "0" && value != "1") {
+            problems.push_back(Format("%s: %s needs 0 or 1, not \"%s\"", where, f.Name, value));
+            return;
+        }
+        o.*f.Flag = value == "1";
+        return;
+    }
+}
+
+// Splits "key = value" at its first '=', trimming both and taking double quotes off the value.
+std::optional<std::pair<std::string, std::string>> SplitKeyValue(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) {
+        return std::nullopt;
+    }
+    std::string key = Trim(line.substr(0, eq));
+    std::string value = Trim(line.substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+    }
+    return std::make_pair(std::move(key), std::move(value));
 }
 
 } // namespace
@@ -89,76 +186,41 @@ std::optional<bool> ParseFlag(const std::string& s) {
 TProjectOptionsFile TProjectOptionsFile::ParseIni(std::string_view text,
                                                   const std::string& sourceName) {
     TProjectOptionsFile result;
-    bool seen[std::size(kFields)] = {};
+    std::vector<std::string> problems;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") {
         text.remove_prefix(3);
     }
     int lineNo = 0;
     while (!text.empty()) {
-        std::size_t nl = text.find('\n');
-        std::string_view raw = text.substr(0, nl);
+        const std::size_t nl = text.find('\n');
+        const std::string_view raw = text.substr(0, nl);
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
         ++lineNo;
-        auto fail = [&](const std::string& what) {
-            return EOptionsError(Format("%s:%d: %s", sourceName, lineNo, what));
-        };
-        std::string line = Trim(raw);
+        const std::string where = Format("%s:%d", sourceName, lineNo);
+        const std::string line = Trim(raw);
         if (line.empty() || line[0] == '#' || line[0] == ';') {
             continue;
         }
         if (line[0] == '[') {
+            const std::string section =
+                Trim(std::string_view(line).substr(1, line.size() - (line.back() == ']' ? 2 : 1)));
             if (line.back() != ']') {
-                throw fail("unterminated section heading");
-            }
-            std::string section = Trim(std::string_view(line).substr(1, line.size() - 2));
-            if (!SameTextAscii(section, "Options")) {
-                throw fail(Format("unknown section [%s] (only [Options] is read)", section));
+                problems.push_back(where + ": unterminated section heading");
+            } else if (!SameTextAscii(section, "Options")) {
+                problems.push_back(
+                    Format("%s: unknown section [%s] (only [Options] is read)", where, section));
             }
             continue;
         }
-        std::size_t eq = line.find('=');
-        if (eq == std::string::npos) {
-            throw fail("expected Key=Value");
+        auto kv = SplitKeyValue(line);
+        if (!kv) {
+            problems.push_back(where + ": expected Key=Value");
+            continue;
         }
-        std::string key = Trim(std::string_view(line).substr(0, eq));
-        std::string value = Trim(std::string_view(line).substr(eq + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-            value = value.substr(1, value.size() - 2);
-        }
-        std::size_t index = std::size(kFields);
-        for (std::size_t i = 0; i < std::size(kFields); ++i) {
-            if (SameTextAscii(key, kFields[i].Name)) {
-                index = i;
-                break;
-            }
-        }
-        if (index == std::size(kFields)) {
-            throw fail(Format("unknown option \"%s\"", key));
-        }
-        const FieldInfo& f = kFields[index];
-        if (seen[index]) {
-            throw fail(Format("%s is given twice", f.Name));
-        }
-        seen[index] = true;
-        if (auto* text = std::get_if<TextField>(&f.Member)) {
-            if (value.size() > kMaxText) {
-                throw fail(Format("%s is %d bytes long; at most 255 fit", f.Name, value.size()));
-            }
-            result.*(*text) = value;
-        } else if (auto* num = std::get_if<IntField>(&f.Member)) {
-            auto v = ParseInt(value);
-            if (!v || (f.IsWindowExtent && (*v < 0 || *v > kMaxWindowExtent))) {
-                throw fail(Format("%s needs a whole number%s, not \"%s\"", f.Name,
-                                  f.IsWindowExtent ? " from 0 to 32767" : "", value));
-            }
-            result.*(*num) = *v;
-        } else {
-            auto v = ParseFlag(value);
-            if (!v) {
-                throw fail(Format("%s needs 0 or 1, not \"%s\"", f.Name, value));
-            }
-            result.*std::get<FlagField>(f.Member) = *v;
-        }
+        Assign(result, kv->first, std::move(kv->second), where, problems);
+    }
+    if (!problems.empty()) {
+        throw EOptionsError(std::move(problems));
     }
     return result;
 }
@@ -167,84 +229,92 @@ TProjectOptionsFile TProjectOptionsFile::LoadIni(const std::string& fileName) {
     std::ifstream in(fileName, std::ios::binary);
     if (!in) {
         throw EOptionsError(
-            Format("cannot read options file \"%s\": %s", fileName, std::strerror(errno)));
+            {Format("cannot read options file \"%s\": %s", fileName, std::strerror(errno))});
     }
     std::ostringstream ss;
     ss << in.rdbuf();
     if (in.bad()) {
-        throw EOptionsError(Format("cannot read options file \"%s\"", fileName));
+        throw EOptionsError({Format("cannot read options file \"%s\"", fileName)});
     }
     return ParseIni(ss.str(), fileName);
 }
 
-std::array<std::uint8_t, kProjectOptionsSize> TProjectOptionsFile::Encode() const {
-    std::array<std::uint8_t, kProjectOptionsSize> rec{};
-    for (const FieldInfo& f : kFields) {
-        std::uint8_t* p = rec.data() + f.Offset;
-        if (auto* text = std::get_if<TextField>(&f.Member)) {
-            const std::string& s = this->*(*text);
-            if (s.size() > kMaxText) {
-                throw EOptionsError(
-                    Format("%s is %d bytes long; at most 255 fit", f.Name, s.size()));
-            }
-            p[0] = static_cast<std::uint8_t>(s.size());
-            std::memcpy(p + 1, s.data(), s.size());
-        } else if (auto* num = std::get_if<IntField>(&f.Member)) {
-            std::uint32_t v = static_cast<std::uint32_t>(this->*(*num));
-            for (int i = 0; i < 4; ++i) {
-                p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-            }
-        } else {
-            p[0] = (this->*std::get<FlagField>(f.Member)) ? 1 : 0;
+void TProjectOptionsFile::Set(std::string_view keyValue) {
+    const std::string where = Format("--set %s", keyValue);
+    std::vector<std::string> problems;
+    auto kv = SplitKeyValue(keyValue);
+    if (!kv) {
+        problems.push_back(where + ": expected KEY=VALUE");
+    } else {
+        // A later --set replaces what the file or an earlier --set gave.
+        if (const auto index = FieldIndex(kv->first)) {
+            Given[*index] = false;
+        }
+        Assign(*this, kv->first, std::move(kv->second), where, problems);
+    }
+    if (!problems.empty()) {
+        throw EOptionsError(std::move(problems));
+    }
+}
+
+bool TProjectOptionsFile::IsGiven(std::string_view key) const {
+    const auto index = FieldIndex(key);
+    return index && Given[*index];
+}
+
+void TProjectOptionsFile::FillDefaults(const TProjectOptionsRecord& defaults) {
+    const auto fields = OptionFields();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (Given[i]) {
+            continue;
+        }
+        const TOptionField& f = fields[i];
+        switch (f.Kind) {
+        case TOptionKind::Text:
+            this->*f.Text = defaults.*f.Text;
+            break;
+        case TOptionKind::Number:
+            this->*f.Number = defaults.*f.Number;
+            break;
+        case TOptionKind::Flag:
+            this->*f.Flag = defaults.*f.Flag;
+            break;
         }
     }
-    // Keep the terminating zero inside the area.
-    std::size_t n = std::min(VersionText.size(), kProjectOptionsVersionSize - 1);
-    std::memcpy(rec.data() + kProjectOptionsVersionOffset, VersionText.data(), n);
-    return rec;
 }
 
-TProjectOptionsFile TProjectOptionsFile::Decode(const std::uint8_t* data, std::size_t size) {
-    std::array<std::uint8_t, kProjectOptionsSize> rec{};
-    std::memcpy(rec.data(), data, std::min(size, kProjectOptionsSize));
-    TProjectOptionsFile r;
-    for (const FieldInfo& f : kFields) {
-        const std::uint8_t* p = rec.data() + f.Offset;
-        if (auto* text = std::get_if<TextField>(&f.Member)) {
-            r.*(*text) = std::string(reinterpret_cast<const char*>(p + 1), p[0]);
-        } else if (auto* num = std::get_if<IntField>(&f.Member)) {
-            std::uint32_t v = std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 |
-                              std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-            r.*(*num) = static_cast<std::int32_t>(v);
-        } else {
-            r.*std::get<FlagField>(f.Member) = p[0] != 0;
+std::vector<std::string> TProjectOptionsFile::Usability() const {
+    std::vector<std::string> out;
+    if (Trim(StartPage).empty()) {
+        out.push_back("StartPage is empty: the book opens no page (--defaults starts it at "
+                      "index.html)");
+    }
+    // A maximised window takes the screen's size whatever the record says.
+    if (WindowStyle != 3) {
+        if (WindowWidth == 0) {
+            out.push_back("WindowWidth is 0: the window opens at its least width");
+        }
+        if (WindowHeight == 0) {
+            out.push_back("WindowHeight is 0: the window opens with no room for the page");
         }
     }
-    const char* v = reinterpret_cast<const char*>(rec.data() + kProjectOptionsVersionOffset);
-    r.VersionText = std::string(v, strnlen(v, kProjectOptionsVersionSize));
-    return r;
+    return out;
 }
 
-namespace {
-
-// Each value is returned as a new string rather than assigned to one: GCC 12 at -O3 takes the
-// assignment of a literal for an overlapping copy and warns.
-std::string ValueText(const TProjectOptionsFile& o, const FieldInfo& f) {
-    if (auto* text = std::get_if<TextField>(&f.Member)) {
-        return o.*(*text);
-    }
-    if (auto* num = std::get_if<IntField>(&f.Member)) {
-        return std::to_string(o.*(*num));
-    }
-    return std::string(1, (o.*std::get<FlagField>(f.Member)) ? '1' : '0');
-}
-
-} // namespace
-
-std::vector<std::pair<std::string, std::string>> TProjectOptionsFile::Fields() const {
+std::vector<std::pair<std::string, std::string>> OptionTexts(const TProjectOptionsRecord& o) {
     std::vector<std::pair<std::string, std::string>> out;
-    for (const FieldInfo& f : kFields) {
-        out.emplace_back(f.Name, ValueText(*this, f));
+    for (const TOptionField& f : OptionFields()) {
+        switch (f.Kind) {
+        case TOptionKind::Text:
+            out.emplace_back(f.Name, o.*f.Text);
+            break;
+        case TOptionKind::Number:
+            out.emplace_back(f.Name, std::to_string(o.*f.Number));
+            break;
+        case TOptionKind::Flag:
+            out.emplace_back(f.Name, std::string(1, (o.*f.Flag) ? '1' : '0'));
+            break;
+        }
     }
     return out;
 }

@@ -1,64 +1,69 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "ProjectOptionsRecord.h"
 #include "SysUtils.h"
 
 namespace kiva {
 
-inline constexpr std::size_t kProjectOptionsSize = 2872;
-inline constexpr std::size_t kProjectOptionsVersionOffset = 1840;
-inline constexpr std::size_t kProjectOptionsVersionSize = 1032;
-
-// A bad options file: the message names the file and line and is meant for the user.
+// A bad options file or --set argument: every problem found, each on a line of its own that
+// names the key, the file and the line (or the argument).
 class EOptionsError : public Exception {
 public:
-    using Exception::Exception;
+    explicit EOptionsError(std::vector<std::string> problems);
+    const std::vector<std::string>& Problems() const { return problems_; }
+
+private:
+    std::vector<std::string> problems_;
 };
 
-// The project options the packing tool writes as the entry "-config-". Texts are single-byte
-// strings of at most 255 bytes; a field left out of the options file stays zero, which the
-// viewer reads as "off", "empty" or 0.
-struct TProjectOptionsFile {
-    std::string StartPage;
-    std::int32_t WindowStyle = 0;
-    std::int32_t WindowWidth = 0;
-    std::int32_t WindowHeight = 0;
-    std::string LogoFile;
-    bool HideScrollBars = false;
-    bool CenterWindow = false;
-    bool ShowToolBar = false;
-    bool ShowButtonCaptions = false;
-    bool ShowStatusBar = false;
-    bool AllowCopy = false;
-    bool AllowFind = false;
-    bool AllowPrint = false;
-    bool AllowFontSize = false;
-    std::string ViewPassword;
-    std::string ExternalMasks;
-    std::string UserAgentText;
-    // Written zero-terminated into the bytes the viewer leaves to the tool.
-    std::string VersionText;
+// The options of a book whose author gave none: the start page, a sizeable 1024 by 768
+// window in the middle of the screen with tool bar, button captions and status bar, and
+// Find, Print, Copy and the text size allowed.
+TProjectOptionsRecord DefaultProjectOptions(const std::string& startPage);
+
+// The project options kvb writes as "-config-", read from an options file and --set
+// arguments. A key left out stays zero or empty, which the viewer reads as "off", "empty" or
+// 0, unless FillDefaults is asked for.
+struct TProjectOptionsFile : TProjectOptionsRecord {
+    // Which fields, by their index in OptionFields(), a file or --set gave.
+    std::vector<bool> Given = std::vector<bool>(OptionFields().size(), false);
+    // Values that are kept but deserve a word (a WindowStyle outside 0 to 3), each naming
+    // where it came from.
+    std::vector<std::string> Warnings;
 
     // Reads "Key=Value" lines, optionally under an [Options] heading. Keys ignore case; lines
     // starting with '#' or ';' are comments. A value may be put in double quotes to keep
-    // leading or trailing blanks. Raises EOptionsError naming sourceName and the line.
+    // leading or trailing blanks. Yes/no keys take 0 or 1, numbers are whole numbers (window
+    // sizes 0 to 32767), texts hold at most 255 bytes. Raises EOptionsError listing every bad
+    // line, each naming sourceName and its line number.
     static TProjectOptionsFile ParseIni(std::string_view text, const std::string& sourceName);
     static TProjectOptionsFile LoadIni(const std::string& fileName);
 
-    // The 2872-byte record; every byte the fields do not cover is zero.
-    std::array<std::uint8_t, kProjectOptionsSize> Encode() const;
-    // Reads a record; a short one reads as if padded with zeros.
-    static TProjectOptionsFile Decode(const std::uint8_t* data, std::size_t size);
+    // Sets one option from "KEY=VALUE", checked as a line of a file is; raises EOptionsError
+    // naming the argument.
+    void Set(std::string_view keyValue);
 
-    // Each option's name and its value as text, in record order (flags as 0 or 1).
-    std::vector<std::pair<std::string, std::string>> Fields() const;
+    // True when a file or --set gave the key.
+    bool IsGiven(std::string_view key) const;
+
+    // Gives every field that no file or --set gave the value it has in defaults.
+    void FillDefaults(const TProjectOptionsRecord& defaults);
+
+    // What makes the book hard to use, as warnings: no start page, a window 0 pixels wide or
+    // high (unless it is shown full screen).
+    std::vector<std::string> Usability() const;
 };
+
+// Each option's name and its value as text, in record order (flags as 0 or 1).
+std::vector<std::pair<std::string, std::string>> OptionTexts(const TProjectOptionsRecord& o);
+
+// The known option key nearest to an unknown one, or empty when none is near enough to be
+// what was meant.
+std::string NearestOptionKey(std::string_view key);
 
 } // namespace kiva

@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 gui_main "$@"
 
-gui_pack "$SITE_DIR" "$GUI_TMP/bare.kvb"
+"$KVB" pack -q "$SITE_DIR" -o "$GUI_TMP/bare.kvb" --no-options || gui_fail "kvb pack failed"
 gui_start_viewer "$VIEWER" '^Information$' "$GUI_TMP/bare.kvb"
 info=$WIN
 [[ -z "$(gui_find_window Kivabook)" ]] || gui_fail "the main window showed before the box"

@@ -83,6 +83,18 @@ for command in pack list cat extract verify info; do
     done
 done
 
+echo "== completion"
+# Completes as bash would call it, with the installed kvb on PATH.
+completions=$(PATH="$prefix/bin:$PATH" bash -c '
+    source "$1"
+    complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kvb; echo "${COMPREPLY[*]}"; }
+    complete_words kvb ex
+    complete_words kvb cat "$2" ind
+    complete_words kvb list --t' bash "$share/bash-completion/completions/kvb" \
+    "$share/doc/kivabook-viewer/examples/sample.kvb")
+[[ "$completions" == $'extract\nindex.html\n--tsv' ]] ||
+    fail "completion gave: $completions"
+
 echo "== file type and default application"
 shelf="$tmp/Bücher und Seiten"
 mkdir -p "$shelf"

@@ -265,16 +265,44 @@ TEST(KvbWriter, FollowsLinkedFilesButNotLinksBackIntoTheSite) {
     EXPECT_EQ(Extract(arc, 0), Bytes("linked content"));
 }
 
-TEST(KvbWriter, BrokenLinksAndSourceFileNamesWithBackslashesAreErrors) {
+// One odd file never costs the whole book: what cannot become an entry is left out, each
+// with a warning that names it, and what is excluded is left out without one.
+TEST(KvbWriter, WhatCannotBeAnEntryIsSkippedWithAWarningAndTheRestPacked) {
     TempDir tmp;
-    fs::create_directories(tmp / "s1");
-    fs::create_symlink(tmp / "missing", tmp / "s1/dangling");
-    TKvbWriter w1({});
-    EXPECT_THROW(w1.AddSite(tmp / "s1"), EPackError);
-
-    WriteFile(tmp / "s2/a\\b.html", "x");
-    TKvbWriter w2({});
-    EXPECT_THROW(w2.AddSite(tmp / "s2"), EPackError);
+    WriteFile(tmp / "s/a.html", "a");
+    fs::create_symlink(tmp / "missing", tmp / "s/dangling");
+    WriteFile(tmp / "s/back\\slash.html", "x");
+    WriteFile(tmp / "s/line\nbreak.html", "x");
+    // Two folders of 130 bytes: the inner one's path is longer than a folder field holds.
+    WriteFile(tmp / ("s/sub/" + std::string(130, 'n') + "/" + std::string(130, 'n') + "/x"), "x");
+    ASSERT_EQ(::mkfifo((tmp / "s/fifo").c_str(), 0600), 0);
+    WriteFile(tmp / "s/skip/me.html", "x");
+    WriteFile(tmp / "s/sub/keep.html", "k");
+    TKvbWriter w({});
+    std::vector<std::string> warnings;
+    w.OnWarning = [&](const std::string& m) { warnings.push_back(m); };
+    std::vector<std::string> asked;
+    w.Exclude = [&](const std::string& path, bool isFolder) {
+        asked.push_back(path + (isFolder ? "/" : ""));
+        return path == "skip";
+    };
+    w.AddSite(tmp / "s");
+    std::vector<std::string> names;
+    for (const TPackItem& it : w.Items()) {
+        names.push_back(it.Path + it.Name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"a.html", "sub\\keep.html"}));
+    ASSERT_EQ(warnings.size(), 5u) << ::testing::PrintToString(warnings);
+    for (const char* what : {"back\\slash", "dangling", "fifo", "line?break", "nnnn"}) {
+        EXPECT_EQ(
+            std::count_if(warnings.begin(), warnings.end(),
+                          [&](const std::string& m) { return m.find(what) != std::string::npos; }),
+            1)
+            << what;
+    }
+    // Excluded folders are not walked.
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "skip/me.html"), 0);
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "skip/"), 1);
 }
 
 TEST(KvbWriter, AFailedPackLeavesThePreviousArchiveAndNoTemporaryFile) {

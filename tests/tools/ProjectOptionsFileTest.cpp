@@ -2,107 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
-#include "TestFiles.h"
+#include <functional>
 
 namespace kiva {
 namespace {
-
-// Where the viewer reads each option, written down here on its own so that a wrong offset in
-// the tool cannot hide behind a shared table.
-enum class Kind { Text, Int, Flag };
-struct Slot {
-    const char* Key;
-    std::size_t Offset;
-    Kind Type;
-};
-const Slot kSlots[] = {
-    {"StartPage", 0, Kind::Text},
-    {"WindowStyle", 516, Kind::Int},
-    {"WindowWidth", 520, Kind::Int},
-    {"WindowHeight", 524, Kind::Int},
-    {"LogoFile", 528, Kind::Text},
-    {"HideScrollBars", 786, Kind::Flag},
-    {"CenterWindow", 787, Kind::Flag},
-    {"ShowToolBar", 788, Kind::Flag},
-    {"ShowButtonCaptions", 789, Kind::Flag},
-    {"ShowStatusBar", 790, Kind::Flag},
-    {"AllowCopy", 791, Kind::Flag},
-    {"AllowFind", 792, Kind::Flag},
-    {"AllowPrint", 793, Kind::Flag},
-    {"AllowFontSize", 794, Kind::Flag},
-    {"ViewPassword", 795, Kind::Text},
-    {"ExternalMasks", 1320, Kind::Text},
-    {"UserAgentText", 1584, Kind::Text},
-};
-
-TEST(ProjectOptionsFile, EveryKeyLandsAtItsOffsetAndNothingElseIsWritten) {
-    // Distinct values per field: a text names its key, numbers differ in every byte.
-    // Window sizes beyond 32767 are refused in the file, so those two are set directly.
-    auto number = [](std::size_t i) { return 0x01020304 + 0x10 * int(i); };
-    std::string ini = "[Options]\n";
-    for (std::size_t i = 0; i < std::size(kSlots); ++i) {
-        const Slot& s = kSlots[i];
-        if (s.Offset == 520 || s.Offset == 524) {
-            continue;
-        }
-        ini += s.Key;
-        ini += "=";
-        ini += s.Type == Kind::Text  ? std::string(s.Key) + ".v"
-               : s.Type == Kind::Int ? std::to_string(number(i))
-                                     : "1";
-        ini += "\n";
-    }
-    TProjectOptionsFile opts = TProjectOptionsFile::ParseIni(ini, "t.ini");
-    opts.WindowWidth = number(2);
-    opts.WindowHeight = number(3);
-    opts.VersionText = "kvb 9.8.7";
-    const auto rec = opts.Encode();
-    ASSERT_EQ(rec.size(), 2872u);
-
-    std::vector<bool> covered(rec.size(), false);
-    for (std::size_t i = 0; i < std::size(kSlots); ++i) {
-        const Slot& s = kSlots[i];
-        SCOPED_TRACE(s.Key);
-        const std::uint8_t* p = rec.data() + s.Offset;
-        if (s.Type == Kind::Text) {
-            std::string v = std::string(s.Key) + ".v";
-            EXPECT_EQ(p[0], v.size());
-            EXPECT_EQ(std::string(reinterpret_cast<const char*>(p + 1), v.size()), v);
-            for (std::size_t k = 0; k < 256; ++k) {
-                covered[s.Offset + k] = k <= v.size();
-            }
-        } else if (s.Type == Kind::Int) {
-            std::uint32_t v = 0x01020304u + 0x10u * static_cast<std::uint32_t>(i);
-            for (int k = 0; k < 4; ++k) {
-                EXPECT_EQ(p[k], std::uint8_t(v >> (8 * k))) << "byte " << k;
-                covered[s.Offset + k] = true;
-            }
-        } else {
-            EXPECT_EQ(p[0], 1);
-            covered[s.Offset] = true;
-        }
-    }
-    const char version[] = "kvb 9.8.7";
-    EXPECT_EQ(std::memcmp(rec.data() + 1840, version, sizeof version), 0);
-    for (std::size_t k = 0; k < sizeof version - 1; ++k) {
-        covered[1840 + k] = true;
-    }
-    for (std::size_t k = 0; k < rec.size(); ++k) {
-        if (!covered[k]) {
-            EXPECT_EQ(rec[k], 0) << "offset " << k;
-        }
-    }
-}
-
-TEST(ProjectOptionsFile, NegativeNumbersAreLittleEndianTwosComplement) {
-    auto rec = TProjectOptionsFile::ParseIni("WindowStyle=-2\n", "t.ini").Encode();
-    EXPECT_EQ(rec[516], 0xFE);
-    EXPECT_EQ(rec[517], 0xFF);
-    EXPECT_EQ(rec[518], 0xFF);
-    EXPECT_EQ(rec[519], 0xFF);
-}
 
 TEST(ProjectOptionsFile, ReadsTheUsualIniForms) {
     const std::string ini = "\xEF\xBB\xBF# comment\r\n"
@@ -110,9 +13,9 @@ TEST(ProjectOptionsFile, ReadsTheUsualIniForms) {
                             "startpage = docs\\start.html \r\n"
                             "\r\n"
                             "[options]\r\n"
-                            "SHOWTOOLBAR=yes\r\n"
-                            "AllowCopy = true\r\n"
-                            "AllowFind=off\r\n"
+                            "SHOWTOOLBAR=1\r\n"
+                            "AllowCopy = 1\r\n"
+                            "AllowFind=0\r\n"
                             "UserAgentText=\"  padded  \"\r\n"
                             "ExternalMasks=*.pdf;*.zip\r\n"
                             "ViewPassword=\r\n"
@@ -127,19 +30,14 @@ TEST(ProjectOptionsFile, ReadsTheUsualIniForms) {
     EXPECT_EQ(o.ViewPassword, "");
     EXPECT_EQ(o.WindowWidth, 0);
     EXPECT_EQ(o.WindowHeight, 32767); // the largest a window can take
-}
-
-TEST(ProjectOptionsFile, TextsOfExactly255BytesFit) {
-    std::string v(255, 'x');
-    auto rec = TProjectOptionsFile::ParseIni("UserAgentText=" + v, "t.ini").Encode();
-    EXPECT_EQ(rec[1584], 255);
-    EXPECT_EQ(rec[1584 + 255], 'x');
+    EXPECT_TRUE(o.Warnings.empty());
 }
 
 struct BadIni {
     const char* Label;
     std::string Text;
-    const char* Expected;
+    // Every problem expected, in order; each must name the file, its line and the key.
+    std::vector<std::string> Problems;
 };
 
 void PrintTo(const BadIni& b, std::ostream* os) {
@@ -148,57 +46,177 @@ void PrintTo(const BadIni& b, std::ostream* os) {
 
 class IniErrors : public ::testing::TestWithParam<BadIni> {};
 
-TEST_P(IniErrors, NameTheFileLineAndProblem) {
+TEST_P(IniErrors, EachBadLineIsReportedWithFileLineAndKey) {
     try {
         TProjectOptionsFile::ParseIni(GetParam().Text, "site.ini");
         FAIL() << "accepted";
     } catch (const EOptionsError& e) {
-        EXPECT_NE(e.Message().find("site.ini:2: "), std::string::npos) << e.Message();
-        EXPECT_NE(e.Message().find(GetParam().Expected), std::string::npos) << e.Message();
+        ASSERT_EQ(e.Problems().size(), GetParam().Problems.size()) << e.Message();
+        for (std::size_t i = 0; i < e.Problems().size(); ++i) {
+            EXPECT_EQ(e.Problems()[i].rfind(GetParam().Problems[i], 0), 0u)
+                << e.Problems()[i] << "\nexpected to start with: " << GetParam().Problems[i];
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ini, IniErrors,
-    ::testing::Values(BadIni{"UnknownKey", "[Options]\nStartPge=a.html\n", "StartPge"},
-                      BadIni{"NotANumber", "# x\nWindowWidth=9OO\n", "9OO"},
-                      BadIni{"EmptyNumber", "\nWindowHeight=\n", "WindowHeight"},
-                      BadIni{"Overflow", "\nWindowStyle=2147483648\n", "2147483648"},
-                      BadIni{"NegativeSize", "\nWindowWidth=-5\n", "from 0 to 32767"},
-                      BadIni{"WiderThanAWindow", "\nWindowWidth=32768\n", "32768"},
-                      BadIni{"TallerThanAWindow", "\nWindowHeight=100000\n", "from 0 to 32767"},
-                      BadIni{"BadFlag", "\nAllowCopy=maybe\n", "maybe"},
-                      BadIni{"TextTooLong", "\nStartPage=" + std::string(256, 'a') + "\n",
-                             "256 bytes"},
-                      BadIni{"Twice", "AllowFind=1\nallowfind=0\n", "twice"},
-                      BadIni{"OtherSection", "\n[Window]\n", "[Window]"},
-                      BadIni{"NoEquals", "\nShowToolBar\n", "Key=Value"}),
+    ::testing::Values(
+        BadIni{"UnknownKeyNamesTheNearest",
+               "[Options]\nStartPge=a.html\n",
+               {"site.ini:2: unknown key \"StartPge\"; did you mean StartPage?"}},
+        BadIni{"UnknownKeyFarFromAll", "Colour=red\n", {"site.ini:1: unknown key \"Colour\" ("}},
+        BadIni{"NotANumber", "# x\nWindowWidth=9OO\n", {"site.ini:2: WindowWidth needs a whole"}},
+        BadIni{"EmptyNumber", "\nWindowHeight=\n", {"site.ini:2: WindowHeight needs a whole"}},
+        BadIni{"Overflow", "\nWindowStyle=2147483648\n", {"site.ini:2: WindowStyle needs"}},
+        BadIni{"NegativeSize",
+               "\nWindowWidth=-5\n",
+               {"site.ini:2: WindowWidth needs a whole number from 0 to 32767, not \"-5\""}},
+        BadIni{"TallerThanAWindow", "\nWindowHeight=32768\n", {"site.ini:2: WindowHeight needs"}},
+        // A yes/no key takes 0 or 1, as its message says; words are refused.
+        BadIni{"FlagWords",
+               "AllowFind=yes\nAllowCopy=true\nShowToolBar=on\nAllowPrint=2\n",
+               {"site.ini:1: AllowFind needs 0 or 1, not \"yes\"",
+                "site.ini:2: AllowCopy needs 0 or 1", "site.ini:3: ShowToolBar needs 0 or 1",
+                "site.ini:4: AllowPrint needs 0 or 1"}},
+        BadIni{"TextTooLong",
+               "\nStartPage=" + std::string(256, 'a') + "\n",
+               {"site.ini:2: StartPage is 256 bytes long; at most 255 fit"}},
+        BadIni{"Twice", "AllowFind=1\nallowfind=0\n", {"site.ini:2: AllowFind is given twice"}},
+        BadIni{"OtherSection", "\n[Window]\n", {"site.ini:2: unknown section [Window]"}},
+        BadIni{"UnterminatedSection", "[Options\n", {"site.ini:1: unterminated section"}},
+        BadIni{"NoEquals", "\nShowToolBar\n", {"site.ini:2: expected Key=Value"}},
+        // Good lines between bad ones do not hide the later problems.
+        BadIni{"SeveralBadKeys",
+               "StartPage=index.html\nWindowWidth=wide\nShowStatusBar=1\nAllowFontSize=maybe\n",
+               {"site.ini:2: WindowWidth", "site.ini:4: AllowFontSize"}}),
     [](const auto& info) { return std::string(info.param.Label); });
 
-TEST(ProjectOptionsFile, MissingFileIsAnOptionsError) {
-    EXPECT_THROW(TProjectOptionsFile::LoadIni("/nonexistent/dir/x.ini"), EOptionsError);
+TEST(ProjectOptionsFile, AWindowStyleOutsideZeroToThreeIsKeptWithAWarning) {
+    const TProjectOptionsFile o = TProjectOptionsFile::ParseIni("\nWindowStyle=7\n", "s.ini");
+    EXPECT_EQ(o.WindowStyle, 7);
+    ASSERT_EQ(o.Warnings.size(), 1u);
+    EXPECT_EQ(o.Warnings[0].rfind("s.ini:2: WindowStyle 7", 0), 0u) << o.Warnings[0];
 }
 
-TEST(ProjectOptionsFile, DecodeReadsWhatEncodeWroteAndPadsShortRecords) {
-    TProjectOptionsFile o;
-    o.StartPage = "index.html";
-    o.WindowStyle = 3;
-    o.WindowHeight = 430;
-    o.CenterWindow = true;
-    o.ExternalMasks = "*.exe;";
-    o.VersionText = "kvb 0.1.0";
-    auto rec = o.Encode();
-    TProjectOptionsFile back = TProjectOptionsFile::Decode(rec.data(), rec.size());
-    EXPECT_EQ(back.Fields(), o.Fields());
-    EXPECT_EQ(back.VersionText, "kvb 0.1.0");
+// How a book's options come together from a file, --set and --defaults.
+struct Combination {
+    const char* Label;
+    std::string Ini;
+    std::vector<std::string> Sets;
+    bool Defaults;
+    std::function<void(TProjectOptionsRecord&)> Expect;
+    std::vector<std::string> Usability; // the start of each warning
+};
 
-    // Cut off inside WindowHeight: its last byte and everything after read as zero.
-    rec[527] = 0x7F;
-    TProjectOptionsFile shortRec = TProjectOptionsFile::Decode(rec.data(), 527);
-    EXPECT_EQ(shortRec.StartPage, "index.html");
-    EXPECT_EQ(shortRec.WindowHeight, 430);
-    EXPECT_FALSE(shortRec.CenterWindow);
-    EXPECT_EQ(shortRec.ExternalMasks, "");
+void PrintTo(const Combination& c, std::ostream* os) {
+    *os << c.Label;
+}
+
+class OptionSources : public ::testing::TestWithParam<Combination> {};
+
+TEST_P(OptionSources, GiveTheExpectedRecordAndWarnings) {
+    const Combination& c = GetParam();
+    TProjectOptionsFile o = TProjectOptionsFile::ParseIni(c.Ini, "b.ini");
+    for (const std::string& s : c.Sets) {
+        o.Set(s);
+    }
+    if (c.Defaults) {
+        o.FillDefaults(DefaultProjectOptions("home.html"));
+    }
+    TProjectOptionsRecord expected;
+    c.Expect(expected);
+    EXPECT_EQ(OptionTexts(o), OptionTexts(expected));
+    const auto warnings = o.Usability();
+    ASSERT_EQ(warnings.size(), c.Usability.size()) << ::testing::PrintToString(warnings);
+    for (std::size_t i = 0; i < warnings.size(); ++i) {
+        EXPECT_EQ(warnings[i].rfind(c.Usability[i], 0), 0u) << warnings[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pack, OptionSources,
+    ::testing::Values(Combination{"DefaultsAlone",
+                                  "",
+                                  {},
+                                  true,
+                                  [](TProjectOptionsRecord& e) {
+                                      e = DefaultProjectOptions("home.html");
+                                  },
+                                  {}},
+                      // A key left out of an author's file keeps meaning 0 or empty.
+                      Combination{"FileLeavesTheRestZero",
+                                  "StartPage=a.html\nWindowWidth=640\n",
+                                  {},
+                                  false,
+                                  [](TProjectOptionsRecord& e) {
+                                      e.StartPage = "a.html";
+                                      e.WindowWidth = 640;
+                                  },
+                                  {"WindowHeight is 0"}},
+                      Combination{"FileWithNothing",
+                                  "",
+                                  {},
+                                  false,
+                                  [](TProjectOptionsRecord&) {},
+                                  {"StartPage is empty", "WindowWidth is 0", "WindowHeight is 0"}},
+                      // A full-screen window takes the screen's size, so zero sizes do not matter.
+                      Combination{"FullScreenNeedsNoSize",
+                                  "StartPage=a.html\nWindowStyle=3\n",
+                                  {},
+                                  false,
+                                  [](TProjectOptionsRecord& e) {
+                                      e.StartPage = "a.html";
+                                      e.WindowStyle = 3;
+                                  },
+                                  {}},
+                      // What the file gives wins over the defaults, zeros included.
+                      Combination{"DefaultsFillOnlyWhatIsLeftOut",
+                                  "AllowPrint=0\nWindowWidth=800\n",
+                                  {},
+                                  true,
+                                  [](TProjectOptionsRecord& e) {
+                                      e = DefaultProjectOptions("home.html");
+                                      e.AllowPrint = false;
+                                      e.WindowWidth = 800;
+                                  },
+                                  {}},
+                      // --set replaces a file's value and may be repeated; the last one wins.
+                      Combination{"SetOverridesTheFile",
+                                  "StartPage=a.html\nShowToolBar=1\n",
+                                  {"ShowToolBar=0", "startpage = b.html", "StartPage=\"c d.html\""},
+                                  true,
+                                  [](TProjectOptionsRecord& e) {
+                                      e = DefaultProjectOptions("c d.html");
+                                      e.ShowToolBar = false;
+                                  },
+                                  {}}),
+    [](const auto& info) { return std::string(info.param.Label); });
+
+TEST(ProjectOptionsFile, ABadSetNamesTheArgument) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"WindowWidth=wide", "--set WindowWidth=wide: WindowWidth needs a whole number"},
+        {"AllowFnd=1", "--set AllowFnd=1: unknown key \"AllowFnd\"; did you mean AllowFind?"},
+        {"ShowToolBar", "--set ShowToolBar: expected KEY=VALUE"},
+    };
+    for (const auto& [arg, message] : cases) {
+        TProjectOptionsFile o;
+        try {
+            o.Set(arg);
+            ADD_FAILURE() << arg << " accepted";
+        } catch (const EOptionsError& e) {
+            EXPECT_EQ(e.Message().rfind(message, 0), 0u) << e.Message();
+        }
+    }
+}
+
+TEST(ProjectOptionsFile, MissingFileIsAnOptionsErrorNamingIt) {
+    try {
+        TProjectOptionsFile::LoadIni("/nonexistent/dir/x.ini");
+        FAIL() << "read";
+    } catch (const EOptionsError& e) {
+        EXPECT_NE(e.Message().find("/nonexistent/dir/x.ini"), std::string::npos);
+    }
 }
 
 } // namespace
