@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # SHA-256 of a book's whole directory at every start, with the processor's SHA instructions.
+  libssl3 libssl-dev
   clang libclang-rt-14-dev
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libwebkit2gtk-4.1-0
   gnome-icon-theme adwaita-icon-theme fonts-dejavu-core
