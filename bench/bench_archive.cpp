@@ -35,6 +35,8 @@ using kiva::TZLBArc2;
 namespace sample = kiva::sample;
 
 constexpr int kLookupBatch = 256;
+// Lookups take a fraction of a microsecond, so a busy neighbour easily doubles one run.
+constexpr int kLookupRepetitions = 3;
 constexpr double kMinTime = 0.5;
 // Opening the largest archive takes a good part of a second; a few runs of it are wanted.
 constexpr double kSlowMinTime = 2.0;
@@ -379,8 +381,12 @@ public:
         ConsoleReporter::ReportRuns(reports);
         for (const Run& r : reports) {
             if (r.run_type == Run::RT_Iteration && !r.error_occurred && r.iterations > 0) {
-                seconds[r.run_name.function_name] =
-                    r.cpu_accumulated_time / static_cast<double>(r.iterations);
+                // Of repeated runs the fastest counts: the others were slowed by other work.
+                const double s = r.cpu_accumulated_time / static_cast<double>(r.iterations);
+                auto [it, added] = seconds.emplace(r.run_name.function_name, s);
+                if (!added) {
+                    it->second = std::min(it->second, s);
+                }
             }
         }
     }
@@ -426,10 +432,12 @@ int main(int argc, char** argv) {
     for (const auto& la : fixtures.lookups) {
         const std::string n = std::to_string(la->count);
         benchmark::RegisterBenchmark(("IndexOfFile/hit/" + n).c_str(), LookupBench, la.get(), true)
-            ->MinTime(kMinTime);
+            ->MinTime(kMinTime)
+            ->Repetitions(kLookupRepetitions);
         benchmark::RegisterBenchmark(("IndexOfFile/miss/" + n).c_str(), LookupBench, la.get(),
                                      false)
-            ->MinTime(kMinTime);
+            ->MinTime(kMinTime)
+            ->Repetitions(kLookupRepetitions);
         benchmark::RegisterBenchmark(("GetFileEntry/all/" + n).c_str(), ListAllBench, la.get())
             ->MinTime(kMinTime);
     }

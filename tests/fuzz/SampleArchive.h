@@ -297,17 +297,19 @@ inline ManyImage WriteMany(const std::string& fileName, const ManyEntries& m) {
             ::crc32(crc, static_cast<const Bytef*>(p), static_cast<uInt>(n)));
     };
 
-    std::vector<Record> sizes(m.count);
+    struct Stored {
+        std::int64_t offset;
+        std::int64_t size;
+        std::uint32_t crc;
+    };
+    std::vector<Stored> stored(m.count);
     std::int64_t offset = 0;
     for (std::uint32_t i = 0; i < m.count; ++i) {
         const std::string content = m.contentOf(i);
-        Record& r = sizes[i];
-        r.method = kStored;
-        r.uncompressedSize = static_cast<std::int64_t>(content.size());
-        r.crc = content.empty() ? 0 : Crc(content);
-        r.dataOffset = offset;
+        stored[i] = {offset, static_cast<std::int64_t>(content.size()),
+                     content.empty() ? 0 : Crc(content)};
         put(content.data(), content.size());
-        offset += r.uncompressedSize;
+        offset += static_cast<std::int64_t>(content.size());
     }
     img.directoryStart = static_cast<std::uint64_t>(offset);
 
@@ -340,14 +342,18 @@ inline ManyImage WriteMany(const std::string& fileName, const ManyEntries& m) {
             directorySize += made;
         } while (last ? rc != Z_STREAM_END : z.avail_out == 0);
     };
+    Record r;
+    r.method = kStored;
     for (std::uint32_t first = 0; first < m.count; first += kBatch) {
         const std::uint32_t n = std::min<std::uint32_t>(kBatch, m.count - first);
         std::fill(batch.begin(), batch.end(), 0);
         for (std::uint32_t k = 0; k < n; ++k) {
-            Record& r = sizes[first + k];
+            const Stored& e = stored[first + k];
             m.nameOf(first + k, r.path, r.name);
+            r.dataOffset = e.offset;
+            r.uncompressedSize = e.size;
+            r.crc = e.crc;
             EncodeRecord(batch, k * recordBytes, r, m.version);
-            r = Record{};
         }
         emit(batch.data(), n * recordBytes, false);
     }
