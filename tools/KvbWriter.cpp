@@ -313,7 +313,9 @@ TPackResult TKvbWriter::Write(TStream& out) {
     std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[kChunk]);
     for (std::size_t index = 0; index < items_.size(); ++index) {
         const TPackItem& it = items_[index];
-        TArchiveEntry e;
+        // Filled where it is kept: a million copies of 560-byte records cost a measurable part
+        // of the pack.
+        TArchiveEntry& e = result.Entries.emplace_back();
         e.Name = TShortString::From(it.Name);
         e.Path = TShortString::From(it.Path);
         e.DataOffset = offset;
@@ -420,7 +422,6 @@ TPackResult TKvbWriter::Write(TStream& out) {
                                     "and offsets stop at 2 GiB",
                                     source));
         }
-        result.Entries.push_back(e);
     }
     const std::int64_t dataSize = offset;
 
