@@ -13,7 +13,7 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 // Reservations follow the entry count that the trailer claims only up to this many entries;
 // beyond it the arrays grow as records really arrive.
-constexpr std::int64_t kMaxBelievedCount = std::int64_t(4) << 20;
+constexpr std::int64_t kMaxBelievedCount = std::int64_t(2) << 20;
 // A first guess at the bytes of a full name, for the reservation of the names block.
 constexpr std::size_t kTypicalNameBytes = 32;
 
