@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <thread>
 #include <tuple>
 
@@ -46,21 +47,29 @@ std::string Upper(std::string s) {
 // IndexOfFile as the reader has always answered it: under SavePaths a drive prefix of the
 // folder part goes, then the first entry whose Path and Name, joined, equal the request with
 // A to Z folded to a to z; every other byte, separators included, compares as it is.
-int ScanFor(const std::vector<FEntry>& entries, std::string request, bool savePaths) {
-    if (savePaths) {
-        const std::size_t end = request.find_last_of("\\:");
-        const std::size_t colon = request.find(':');
-        if (end != std::string::npos && colon <= end) {
-            request.erase(0, colon + 1);
+class Scan {
+public:
+    explicit Scan(const std::vector<FEntry>& entries) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            first_.emplace(Fold(entries[i].path + entries[i].name), static_cast<int>(i));
         }
     }
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (Fold(entries[i].path + entries[i].name) == Fold(request)) {
-            return static_cast<int>(i);
+    int For(std::string request, bool savePaths) const {
+        if (savePaths) {
+            const std::size_t end = request.find_last_of("\\:");
+            const std::size_t colon = request.find(':');
+            if (end != std::string::npos && colon <= end) {
+                request.erase(0, colon + 1);
+            }
         }
+        const auto found = first_.find(Fold(request));
+        return found == first_.end() ? -1 : found->second;
     }
-    return -1;
-}
+
+private:
+    // Each folded full name with the first entry, in directory order, that has it.
+    std::map<std::string, int> first_;
+};
 
 // Names that the rules tell apart or take for the same: letter case, Windows-1252 letters
 // (which fold only as far as ASCII goes), separators inside names, the longest texts, and
@@ -121,6 +130,7 @@ class DirectoryRules : public ::testing::TestWithParam<std::tuple<std::uint32_t,
 TEST_P(DirectoryRules, EveryRequestFindsWhatAScanFinds) {
     const auto [version, compressed] = GetParam();
     const std::vector<FEntry> entries = Entries();
+    const Scan scan(entries);
     FOptions o;
     o.version = version;
     o.compressedDirectory = compressed;
@@ -132,14 +142,14 @@ TEST_P(DirectoryRules, EveryRequestFindsWhatAScanFinds) {
     for (const bool savePaths : {false, true}) {
         arc.SavePaths = savePaths;
         for (const std::string& request : Requests(entries)) {
-            EXPECT_EQ(arc.IndexOfFile(request), ScanFor(entries, request, savePaths))
+            EXPECT_EQ(arc.IndexOfFile(request), scan.For(request, savePaths))
                 << "\"" << request << "\" with SavePaths " << savePaths;
         }
     }
     arc.SavePaths = false;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string full = entries[i].path + entries[i].name;
-        ASSERT_EQ(arc.IndexOfFile(full), ScanFor(entries, full, false)) << full;
+        ASSERT_EQ(arc.IndexOfFile(full), scan.For(full, false)) << full;
         ASSERT_EQ(arc.GetFileEntry(static_cast<int>(i)).FullName(), full);
     }
 }
@@ -198,6 +208,7 @@ TEST(ArchiveDirectory, EntriesComeBackAsTheRecordsHeldThem) {
 // entry while the others do the same, and the first reader closing takes nothing from them.
 TEST(ArchiveDirectory, ReadersOnOtherThreadsShareOneDirectory) {
     const std::vector<FEntry> entries = Entries();
+    const Scan scan(entries);
     TempFolder dir;
     auto first = std::make_unique<TZLBArc2>(nullptr);
     ASSERT_TRUE(first->OpenArchive(dir.Write("shared.kvb", Build(entries))));
@@ -214,7 +225,7 @@ TEST(ArchiveDirectory, ReadersOnOtherThreadsShareOneDirectory) {
             for (std::size_t i = t; i < entries.size(); ++i) {
                 const std::string full = entries[i].path + entries[i].name;
                 const int found = readers[t]->IndexOfFile(Upper(full));
-                wrong[t] += found != ScanFor(entries, full, false) ||
+                wrong[t] += found != scan.For(full, false) ||
                             readers[t]->GetFileEntry(static_cast<int>(i)).FullName() != full;
             }
         });
