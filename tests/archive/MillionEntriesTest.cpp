@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <charconv>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -50,34 +50,52 @@ std::string Upper(std::string s) {
     return s;
 }
 
-class MillionEntries : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        file_ = new std::string(
-            (::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : ::testing::TempDir()) +
-            "million-" + std::to_string(::getpid()) + ".kvb");
-        sample::ManyEntries many;
-        many.count = kCount;
-        many.nameOf = NameOf;
-        many.contentOf = ContentOf;
-        trailer_ = sample::WriteMany(*file_, many).trailer;
+// The key written out plainly: the digest of a fixed text, the counts, and every record as
+// the writer stored it, made here again from the names and contents.
+std::string KeyOf(std::int64_t dataSize) {
+    TSha256 sha;
+    sha.Add("kivabook storage 1\n2 " + std::to_string(kCount) + " " + std::to_string(dataSize) +
+            "\n");
+    sample::Bytes records(4096 * sample::kRecordBytesV2);
+    sample::Record r;
+    r.method = sample::kStored;
+    std::int64_t offset = 0;
+    for (std::uint32_t first = 0; first < kCount; first += 4096) {
+        const std::uint32_t n = std::min<std::uint32_t>(4096, kCount - first);
+        std::fill(records.begin(), records.end(), 0);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            NameOf(first + k, r.path, r.name);
+            const std::string content = ContentOf(first + k);
+            r.uncompressedSize = static_cast<std::int64_t>(content.size());
+            r.crc = sample::Crc(content);
+            r.dataOffset = offset;
+            offset += r.uncompressedSize;
+            sample::EncodeRecord(records, k * sample::kRecordBytesV2, r, 2);
+        }
+        sha.Add(records.data(), n * sample::kRecordBytesV2);
     }
-    static void TearDownTestSuite() {
-        std::remove(file_->c_str());
-        delete file_;
-    }
+    return sha.HexDigest().substr(0, 32);
+}
 
-    static std::string* file_;
-    static sample::Trailer trailer_;
+// Removes the book whichever way the test ends.
+struct RemovedAtEnd {
+    std::string Name;
+    ~RemovedAtEnd() { std::remove(Name.c_str()); }
 };
 
-std::string* MillionEntries::file_ = nullptr;
-sample::Trailer MillionEntries::trailer_;
+TEST(MillionEntries, OpenFindEveryEntryAskedForAndKeepTheStorageKey) {
+    const RemovedAtEnd file{
+        (::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm/") : ::testing::TempDir()) +
+        "million-" + std::to_string(::getpid()) + ".kvb"};
+    sample::ManyEntries many;
+    many.count = kCount;
+    many.nameOf = NameOf;
+    many.contentOf = ContentOf;
+    const sample::Trailer trailer = sample::WriteMany(file.Name, many).trailer;
 
-TEST_F(MillionEntries, OpensAndFindsEveryEntryItIsAskedFor) {
     TZLBArc2 arc(nullptr);
     arc.VerifyArchiveCRC = false;
-    ASSERT_TRUE(arc.OpenArchive(*file_));
+    ASSERT_TRUE(arc.OpenArchive(file.Name));
     ASSERT_EQ(arc.FileCount(), static_cast<int>(kCount));
 
     for (std::uint32_t i = 0; i < kCount - 1; i += (i < 1000 ? 1 : 997)) {
@@ -102,37 +120,10 @@ TEST_F(MillionEntries, OpensAndFindsEveryEntryItIsAskedFor) {
                               static_cast<std::size_t>(out.Size())),
                   ContentOf(i));
     }
-}
 
-// The records pass by the digest in pieces, on a thread of its own, while the directory is
-// built: the key must still be the digest of all of them in order.
-TEST_F(MillionEntries, StorageKeyIsTheDigestOfTheRecordsAsStored) {
-    TZLBArc2 arc(nullptr);
-    arc.VerifyArchiveCRC = false;
-    ASSERT_TRUE(arc.OpenArchive(*file_));
-
-    TSha256 sha;
-    sha.Add("kivabook storage 1\n2 " + std::to_string(kCount) + " " +
-            std::to_string(trailer_.dataSize) + "\n");
-    sample::Bytes records(4096 * sample::kRecordBytesV2);
-    sample::Record r;
-    r.method = sample::kStored;
-    std::int64_t offset = 0;
-    for (std::uint32_t first = 0; first < kCount; first += 4096) {
-        const std::uint32_t n = std::min<std::uint32_t>(4096, kCount - first);
-        std::fill(records.begin(), records.end(), 0);
-        for (std::uint32_t k = 0; k < n; ++k) {
-            NameOf(first + k, r.path, r.name);
-            const std::string content = ContentOf(first + k);
-            r.uncompressedSize = static_cast<std::int64_t>(content.size());
-            r.crc = sample::Crc(content);
-            r.dataOffset = offset;
-            offset += r.uncompressedSize;
-            sample::EncodeRecord(records, k * sample::kRecordBytesV2, r, 2);
-        }
-        sha.Add(records.data(), n * sample::kRecordBytesV2);
-    }
-    EXPECT_EQ(ArchiveStorageKey(arc), sha.HexDigest().substr(0, 32));
+    // The records passed by the digest in pieces, on a thread of its own, while the directory
+    // was built: the key must still be the digest of all of them in order.
+    EXPECT_EQ(ArchiveStorageKey(arc), KeyOf(trailer.dataSize));
 }
 
 } // namespace
