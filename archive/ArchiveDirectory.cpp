@@ -1,6 +1,7 @@
 #include "ArchiveDirectory.h"
 
 #include <cstring>
+#include <random>
 
 #include "SysUtils.h"
 
@@ -34,10 +35,20 @@ std::uint64_t Mix(std::uint64_t h, std::uint64_t word) {
     return h ^ (h >> 29);
 }
 
+// Drawn once per process: a book's names are untrusted, and a book made so that its names
+// crowd one corner of the index would otherwise turn every lookup into a long search.
+std::uint64_t HashSeed() {
+    static const std::uint64_t seed = [] {
+        std::random_device random;
+        return std::uint64_t(random()) << 32 ^ random();
+    }();
+    return seed;
+}
+
 // The hash that the index files a name under: names that differ only in the case of ASCII
 // letters get the same one. The name goes in eight bytes at a time.
 std::uint64_t FoldedNameHash(std::string_view name) {
-    std::uint64_t h = kMultiplier * (name.size() + 1);
+    std::uint64_t h = HashSeed() ^ (kMultiplier * (name.size() + 1));
     std::size_t i = 0;
     for (; i + 8 <= name.size(); i += 8) {
         std::uint64_t w;
@@ -96,10 +107,6 @@ void TArchiveDirectory::TBuilder::Add(const std::uint8_t* records, std::int64_t 
     }
 }
 
-std::int64_t TArchiveDirectory::TBuilder::Count() const {
-    return dir_->Count();
-}
-
 std::shared_ptr<const TArchiveDirectory> TArchiveDirectory::TBuilder::Finish() {
     TArchiveDirectory& d = *dir_;
     d.records_.Trim();
@@ -114,15 +121,23 @@ std::shared_ptr<const TArchiveDirectory> TArchiveDirectory::TBuilder::Finish() {
     }
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t ref = d.records_[i].NameRef;
-        const std::uint64_t h = FoldedNameHash(d.NameAt(ref));
+        const std::string_view name = d.NameAt(ref);
+        const std::uint64_t h = FoldedNameHash(name);
+        const auto check = static_cast<std::uint32_t>(h);
         std::size_t s = d.Home(h);
-        while (d.slots_[s].NameRef != kEmpty) {
-            ++s;
+        bool twin = false;
+        for (; d.slots_[s].NameRef != kEmpty && !twin; ++s) {
+            twin = d.slots_[s].Check == check && SameTextAscii(d.NameAt(d.slots_[s].NameRef), name);
+        }
+        // An earlier entry of the same name answers every lookup; a later one takes no slot,
+        // so that a book of one name many times over does not make one endless run.
+        if (twin) {
+            continue;
         }
         if (s + 1 == d.slots_.Size()) {
             *d.slots_.Append(1) = TSlot{0, kEmpty};
         }
-        d.slots_[s] = TSlot{static_cast<std::uint32_t>(h), ref};
+        d.slots_[s] = TSlot{check, ref};
     }
     d.slots_.Trim();
     return std::shared_ptr<const TArchiveDirectory>(dir_.release());

@@ -24,7 +24,6 @@ public:
         TBuilder(std::uint32_t version, std::int64_t expectedCount);
         // Takes count whole records in the stored layout of the version.
         void Add(const std::uint8_t* records, std::int64_t count);
-        std::int64_t Count() const;
         // Builds the index; the builder is spent afterwards.
         std::shared_ptr<const TArchiveDirectory> Finish();
 

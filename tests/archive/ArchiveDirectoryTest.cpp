@@ -10,6 +10,7 @@
 #include <thread>
 #include <tuple>
 
+#include "SampleArchive.h"
 #include "TestArchive.h"
 #include "ZLIBArchive2.h"
 
@@ -202,6 +203,30 @@ TEST(ArchiveDirectory, EntriesComeBackAsTheRecordsHeldThem) {
             EXPECT_EQ(got.Level, want.Level);
         }
     }
+}
+
+// Nothing stops a book from holding one name many times over. The first answers; the others
+// must cost the index nothing, or building it would take time that grows with the square of
+// their number.
+TEST(ArchiveDirectory, OneNameManyTimesOverAnswersWithTheFirst) {
+    constexpr std::uint32_t kCount = 100000;
+    TempFolder dir;
+    kiva::sample::ManyEntries many;
+    many.count = kCount;
+    many.compressDirectory = false;
+    many.nameOf = [](std::uint32_t i, std::string& path, std::string& name) {
+        path = i % 2 ? "SAME\\" : "same\\";
+        name = i == kCount - 1 ? "other.html" : i % 3 ? "Page.html" : "page.HTML";
+    };
+    many.contentOf = [](std::uint32_t i) { return std::to_string(i); };
+    const std::string file = dir.File("one-name.kvb");
+    kiva::sample::WriteMany(file, many);
+    TZLBArc2 arc(nullptr);
+    ASSERT_TRUE(arc.OpenArchive(file));
+    EXPECT_EQ(arc.IndexOfFile("Same\\PAGE.html"), 0);
+    EXPECT_EQ(arc.IndexOfFile("same\\OTHER.html"), static_cast<int>(kCount - 1));
+    EXPECT_EQ(arc.IndexOfFile("same\\page.htm"), -1);
+    EXPECT_EQ(arc.GetFileEntry(kCount - 2).FullName(), "same\\Page.html");
 }
 
 // Readers made with OpenSameArchive share one directory across threads; each finds every
