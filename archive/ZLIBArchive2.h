@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "ArchiveDirectory.h"
 #include "Classes.h"
 #include "ZLIBArchiveGlobals2.h"
 #include "ZLibEx.h"
 
 namespace kiva {
+
+class TArchiveDirectory;
 
 // Reads the site archive that ends a host file: its trailer, its directory, and entries into
 // streams. The reader never keeps the archive file open between calls.
