@@ -11,7 +11,8 @@ class TZLBArc2;
 // records, which hold every entry's name, size, place and CRC. A copy of the book, moved or
 // renamed, self-contained or stand-alone, keeps its name; two different books never share one;
 // a new edition gets a new one. Readers' stored data is filed under it, so it must never change
-// for a given archive. Empty while no archive is open.
+// for a given archive. It is taken while the directory loads (TStorageKeyDigest). Empty while no
+// archive is open.
 std::string ArchiveStorageKey(const TZLBArc2& archive);
 
 } // namespace kiva

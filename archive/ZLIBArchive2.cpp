@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DirectoryLoader.h"
+
 namespace kiva {
 
 namespace {
@@ -53,62 +55,6 @@ void ReadToStreamEnd(TZDecompressionStream& z) {
     }
 }
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-}
-
-// FNV-1a over the lower-cased bytes, so that names differing only in case share a slot chain.
-struct NameHasher {
-    std::uint64_t h = 14695981039346656037ull;
-    void Add(std::string_view s) {
-        for (char c : s) {
-            h = (h ^ static_cast<std::uint8_t>(LowerAscii(c))) * 1099511628211ull;
-        }
-    }
-    std::uint64_t Value() const { return h ^ (h >> 29); }
-};
-
-// A stored directory record's text fields, which sit at the same offsets in both layouts.
-std::string_view RecordName(const std::uint8_t* r) {
-    return {reinterpret_cast<const char*>(r + 1), r[0]};
-}
-std::string_view RecordPath(const std::uint8_t* r) {
-    return {reinterpret_cast<const char*>(r + kShortTextSize + 1), r[kShortTextSize]};
-}
-
-std::uint64_t HashRecord(const std::uint8_t* r) {
-    NameHasher h;
-    h.Add(RecordPath(r));
-    h.Add(RecordName(r));
-    return h.Value();
-}
-
-bool MatchesName(const std::uint8_t* r, std::string_view name) {
-    const std::string_view path = RecordPath(r);
-    const std::string_view file = RecordName(r);
-    return path.size() + file.size() == name.size() &&
-           SameTextAscii(path, name.substr(0, path.size())) &&
-           SameTextAscii(file, name.substr(path.size()));
-}
-
-bool SameFullName(const std::uint8_t* a, const std::uint8_t* b) {
-    const std::string_view pa = RecordPath(a), na = RecordName(a);
-    const std::string_view pb = RecordPath(b), nb = RecordName(b);
-    if (pa.size() + na.size() != pb.size() + nb.size()) {
-        return false;
-    }
-    auto at = [](std::string_view p, std::string_view n, std::size_t k) {
-        return k < p.size() ? p[k] : n[k - p.size()];
-    };
-    const std::size_t n = pa.size() + na.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        if (LowerAscii(at(pa, na, k)) != LowerAscii(at(pb, nb, k))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Removes a file when the scope ends, whichever way it ends.
 class TTempFileGuard {
 public:
@@ -135,61 +81,6 @@ void ReserveFor(TMemoryStream& mem, std::int64_t count) {
 }
 
 } // namespace
-
-struct TZLBArc2::TDirectory {
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::int32_t index = -1;
-    };
-    std::unique_ptr<std::uint8_t[]> records;
-    std::int64_t count = 0;
-    std::int64_t recordSize = kEntrySizeV2;
-    // Open addressing over the entry indices; the stored hash spares most name comparisons.
-    std::vector<Slot> slots;
-    std::size_t mask = 0;
-
-    TDirectory(std::unique_ptr<std::uint8_t[]> stored, std::int64_t entries, std::int64_t size)
-        : records(std::move(stored)), count(entries), recordSize(size) {
-        std::size_t tableSize = 16;
-        while (tableSize < static_cast<std::size_t>(count) * 2) {
-            tableSize <<= 1;
-        }
-        slots.resize(tableSize);
-        mask = tableSize - 1;
-        for (std::int64_t i = 0; i < count; ++i) {
-            const std::uint8_t* r = Record(i);
-            const std::uint64_t h = HashRecord(r);
-            std::size_t s = h & mask;
-            bool duplicate = false;
-            while (slots[s].index >= 0) {
-                if (slots[s].hash == h && SameFullName(Record(slots[s].index), r)) {
-                    duplicate = true; // The first entry of a name wins.
-                    break;
-                }
-                s = (s + 1) & mask;
-            }
-            if (!duplicate) {
-                slots[s] = Slot{h, static_cast<std::int32_t>(i)};
-            }
-        }
-    }
-
-    const std::uint8_t* Record(std::int64_t index) const {
-        return records.get() + index * recordSize;
-    }
-
-    int Find(std::string_view name) const {
-        NameHasher hasher;
-        hasher.Add(name);
-        const std::uint64_t h = hasher.Value();
-        for (std::size_t s = h & mask; slots[s].index >= 0; s = (s + 1) & mask) {
-            if (slots[s].hash == h && MatchesName(Record(slots[s].index), name)) {
-                return slots[s].index;
-            }
-        }
-        return -1;
-    }
-};
 
 TZLBArc2::TZLBArc2(TComponent* owner) : TComponent(owner) {}
 
@@ -299,49 +190,41 @@ void TZLBArc2::LoadDirectory(TStream& file) {
     }
 
     file.SetPosition(baseOffset_ + trailer_.DataSize);
-    // A raw directory is in the file in full; an inflated one is only believed as it arrives.
-    std::int64_t capacity = compressed ? std::min(need, kMaxReserve) : need;
-    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(
-        static_cast<std::size_t>(std::max<std::int64_t>(capacity, 1)));
-    std::int64_t filled = 0;
+    TDirectoryLoader loader(trailer_);
     if (compressed) {
         TZDecompressionStream z(file);
         progressState_ = TProgressState::psReadingDirectory;
         progressTotal_ = need;
         progressDone_ = 0;
         progressMessage_ = msg::ExtractingRegistry;
-        const std::int64_t step = OnProgress ? kChunkSize : kDirectChunkSize;
+        const std::int64_t step = OnProgress ? kChunkSize : TDirectoryLoader::kMaxRead;
         std::int64_t remaining = need;
         while (remaining > 0) {
             const std::int64_t chunk = std::min(remaining, step);
-            if (filled + chunk > capacity) {
-                const std::int64_t grown = std::min(need, std::max(filled + chunk, capacity * 2));
-                auto larger =
-                    std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(grown));
-                std::memcpy(larger.get(), buffer.get(), static_cast<std::size_t>(filled));
-                buffer = std::move(larger);
-                capacity = grown;
-            }
-            const std::int64_t n = z.Read(buffer.get() + filled, chunk);
+            const std::int64_t n = z.Read(loader.Room(chunk), chunk);
             progressDone_ += n;
             ReportProgress();
-            filled += n;
+            loader.Received(n);
             if (n == 0) {
                 break;
             }
             remaining -= chunk;
         }
-        if (filled == need) {
+        if (loader.ReceivedBytes() == need) {
             ReadToStreamEnd(z);
         }
-    } else if (need > 0) {
-        file.ReadBuffer(buffer.get(), need);
-        filled = need;
+    } else {
+        for (std::int64_t remaining = need; remaining > 0;) {
+            const std::int64_t chunk = std::min(remaining, TDirectoryLoader::kMaxRead);
+            file.ReadBuffer(loader.Room(chunk), chunk);
+            loader.Received(chunk);
+            remaining -= chunk;
+        }
     }
-    if (filled < need) {
+    if (loader.ReceivedBytes() < need) {
         throw Exception(msg::ErrorReadingRegistry);
     }
-    dir_ = std::make_shared<const TDirectory>(std::move(buffer), count, recordSize);
+    dir_ = loader.Finish(storageKey_);
     entryCount_ = count;
 }
 
@@ -354,11 +237,13 @@ void TZLBArc2::OpenSameArchive(const TZLBArc2& other) {
     trailer_ = other.trailer_;
     baseOffset_ = other.baseOffset_;
     dir_ = other.dir_;
+    storageKey_ = other.storageKey_;
     entryCount_ = other.entryCount_;
 }
 
 void TZLBArc2::CloseArchive() {
     dir_.reset();
+    storageKey_.clear();
     entryCount_ = 0;
     trailer_ = TArchiveTrailer{};
     archiveFileName_.clear();
@@ -378,7 +263,7 @@ TArchiveEntry TZLBArc2::GetFileEntry(int index) const {
     if (index < 0 || index >= entryCount_) {
         throw Exception(msg::IndexOutOfBounds);
     }
-    return TArchiveEntry::Decode(Record(index), trailer_.Version);
+    return dir_->Entry(index);
 }
 
 TArchiveOffset TZLBArc2::AbsolutePosition(TArchiveOffset relative) const {
@@ -396,28 +281,18 @@ int TZLBArc2::FindEntry(std::string_view fullName) const {
     return dir_ ? dir_->Find(fullName) : -1;
 }
 
-std::string_view TZLBArc2::DirectoryRecords() const {
-    if (!dir_) {
-        return {};
-    }
-    return {reinterpret_cast<const char*>(dir_->records.get()),
-            static_cast<std::size_t>(dir_->count * dir_->recordSize)};
-}
-
-const std::uint8_t* TZLBArc2::Record(std::int64_t index) const {
-    return dir_->Record(index);
-}
-
 int TZLBArc2::IndexOfFile(const std::string& fileName) const {
     if (archiveFileName_.empty()) {
         throw Exception(msg::NoArchiveOpen);
     }
+    // Without a colon there is no drive prefix to drop, and the name is looked up as it is.
+    if (!SavePaths || fileName.find(':') == std::string::npos) {
+        return FindEntry(fileName);
+    }
     std::string folder = ExtractFilePath(fileName);
-    if (SavePaths) {
-        const std::size_t colon = folder.find(':');
-        if (colon != std::string::npos) {
-            folder.erase(0, colon + 1);
-        }
+    const std::size_t colon = folder.find(':');
+    if (colon != std::string::npos) {
+        folder.erase(0, colon + 1);
     }
     return FindEntry(folder + ExtractFileName(fileName));
 }

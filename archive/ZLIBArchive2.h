@@ -11,6 +11,8 @@
 
 namespace kiva {
 
+class TArchiveDirectory;
+
 // Reads the site archive that ends a host file: its trailer, its directory, and entries into
 // streams. The reader never keeps the archive file open between calls.
 class TZLBArc2 : public TComponent {
@@ -63,16 +65,14 @@ public:
     const std::string& ArchiveFileName() const { return archiveFileName_; }
     const TArchiveTrailer& Trailer() const { return trailer_; }
     TArchiveOffset BaseOffset() const { return baseOffset_; }
-    // The directory's records as stored, one after the other (empty while none is open).
-    std::string_view DirectoryRecords() const;
+    // The storage key of the open archive (see ArchiveStorageKey), taken while its directory
+    // loaded; empty while none is open.
+    const std::string& StorageKey() const { return storageKey_; }
     // Absolute file position of a position relative to the data area.
     TArchiveOffset AbsolutePosition(TArchiveOffset relative) const;
 
 private:
     enum class TProgressState { psIdle, psReadingDirectory, psExtractingEntry };
-    // The records as stored and the hash of their lower-cased full names; read-only once
-    // built, so readers of the same archive on other threads may share it.
-    struct TDirectory;
 
     void ReportProgress();
     void LoadDirectory(TStream& file);
@@ -82,13 +82,12 @@ private:
                      std::int64_t sourceBytes);
     void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
     int FindEntry(std::string_view fullName) const;
-    const std::uint8_t* Record(std::int64_t index) const;
 
     std::string archiveFileName_;
     TArchiveTrailer trailer_;
-    // The directory's records as stored (inflated when compressed), one after the other.
-    // Entries are decoded when asked for, so a large directory costs one buffer and no copies.
-    std::shared_ptr<const TDirectory> dir_;
+    // Read-only once loaded, and shared with the readers that OpenSameArchive opens.
+    std::shared_ptr<const TArchiveDirectory> dir_;
+    std::string storageKey_;
     std::int64_t entryCount_ = 0;
     TArchiveOffset baseOffset_ = -1;
     std::string progressMessage_;

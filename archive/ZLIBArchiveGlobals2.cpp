@@ -64,11 +64,9 @@ void TArchiveTrailer::Encode(std::uint8_t* p) const {
     std::memcpy(p + 26, Reserved2, sizeof(Reserved2));
 }
 
-TArchiveEntry TArchiveEntry::Decode(const std::uint8_t* p, std::uint32_t version) {
-    TArchiveEntry e;
-    e.Name = TShortString::Decode(p);
-    e.Path = TShortString::Decode(p + kShortTextSize);
-    const std::uint8_t* n = p + 2 * kShortTextSize;
+TEntryNumbers TEntryNumbers::Decode(const std::uint8_t* record, std::uint32_t version) {
+    TEntryNumbers e;
+    const std::uint8_t* n = record + 2 * kShortTextSize;
     if (version == 1) {
         e.UncompressedSize = GetI32(n);
         e.CompressedSize = GetI32(n + 4);
@@ -86,6 +84,21 @@ TArchiveEntry TArchiveEntry::Decode(const std::uint8_t* p, std::uint32_t version
         e.Method = n[36];
         e.Level = n[37];
     }
+    return e;
+}
+
+TArchiveEntry TArchiveEntry::Decode(const std::uint8_t* p, std::uint32_t version) {
+    TArchiveEntry e;
+    e.Name = TShortString::Decode(p);
+    e.Path = TShortString::Decode(p + kShortTextSize);
+    const TEntryNumbers n = TEntryNumbers::Decode(p, version);
+    e.UncompressedSize = n.UncompressedSize;
+    e.CompressedSize = n.CompressedSize;
+    e.EncryptedSize = n.EncryptedSize;
+    e.DataOffset = n.DataOffset;
+    e.CRC = n.CRC;
+    e.Method = n.Method;
+    e.Level = n.Level;
     return e;
 }
 

@@ -64,6 +64,22 @@ struct TArchiveTrailer {
     void Encode(std::uint8_t* p) const;
 };
 
+// The numbers of a stored directory record (everything after its two text fields), in the
+// version-2 form.
+struct TEntryNumbers {
+    std::int64_t UncompressedSize = 0;
+    std::int64_t CompressedSize = 0;
+    std::int64_t EncryptedSize = 0;
+    std::int64_t DataOffset = 0;
+    std::uint32_t CRC = 0;
+    std::uint8_t Method = 0;
+    std::uint8_t Level = 0;
+
+    // Reads them from a whole record of 550 bytes (version 2) or 532 bytes (version 1), whose
+    // 32-bit numbers are sign-extended.
+    static TEntryNumbers Decode(const std::uint8_t* record, std::uint32_t version);
+};
+
 // One directory record in the version-2 form.
 struct TArchiveEntry {
     TShortString Name;

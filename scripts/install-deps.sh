@@ -8,6 +8,8 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   # Full-text search: SQLite's FTS5, libxml2's HTML parser and GLib's Unicode tables.
   libsqlite3-dev libsqlite3-0 libxml2-dev libxml2 libglib2.0-dev libglib2.0-0
+  # SHA-256 of a book's whole directory at every start, with the processor's SHA instructions.
+  libssl3 libssl-dev
   clang libclang-rt-14-dev
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libwebkit2gtk-4.1-0
   # glib-compile-resources, which compiles the page scripts into the viewer.

@@ -13,12 +13,14 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 #include "FileDescriptor.h"
 #include "KvbDescriptorStream.h"
 #include "KvbExtract.h"
 #include "KvbPendingFile.h"
+#include "PackStreams.h"
 
 namespace kiva {
 
@@ -26,6 +28,11 @@ namespace {
 
 constexpr std::size_t kMaxShortText = 255;
 constexpr std::size_t kChunk = 64 * 1024;
+// Files up to this size are read whole and deflated in memory, so that the stored/deflated
+// choice needs no second read and their bytes go out with the next large write.
+constexpr std::int64_t kWholeFileLimit = std::int64_t(1) << 20;
+// Directory records are encoded and deflated this many at a time, never all at once.
+constexpr std::size_t kRecordBatch = 1024;
 
 struct DirCloser {
     void operator()(DIR* d) const noexcept { ::closedir(d); }
@@ -43,7 +50,6 @@ std::string SysError(const std::string& what, const std::string& file) {
     return Format("%s \"%s\": %s", what, file, std::strerror(errno));
 }
 
-// A deflater for one zlib stream at the default level; ended on every path.
 // Files that are compressed already: deflating them again gains nothing, and stored as they
 // are, a reader reaches any of their bytes at once (a video seeks without inflating).
 bool IsCompressedFormat(std::string_view name) {
@@ -56,45 +62,15 @@ bool IsCompressedFormat(std::string_view name) {
     return std::find(std::begin(kExtensions), std::end(kExtensions), ext) != std::end(kExtensions);
 }
 
-class Deflater {
-public:
-    Deflater() {
-        if (deflateInit(&z_, Z_DEFAULT_COMPRESSION) != Z_OK) {
-            throw EPackError("cannot start the zlib compressor (out of memory?)");
-        }
+// An entry whose content comes from a file of size bytes.
+TPackItem SourceItem(const TPackSettings& settings, std::string path, std::string name,
+                     std::string sourceFile, std::int64_t size) {
+    if (settings.Format == 1 && size > INT32_MAX) {
+        throw EPackError(
+            Format("\"%s\" is too large for the version-1 layout (2 GiB at most)", sourceFile));
     }
-    ~Deflater() { deflateEnd(&z_); }
-    Deflater(const Deflater&) = delete;
-    Deflater& operator=(const Deflater&) = delete;
-
-    // Compresses len bytes (finishing the stream when last is set) and passes every produced
-    // block to sink.
-    template <class Sink>
-    void Feed(const std::uint8_t* data, std::size_t len, bool last, Sink&& sink) {
-        z_.next_in = const_cast<Bytef*>(data);
-        z_.avail_in = static_cast<uInt>(len);
-        int flush = last ? Z_FINISH : Z_NO_FLUSH;
-        for (;;) {
-            z_.next_out = out_;
-            z_.avail_out = sizeof(out_);
-            int rc = deflate(&z_, flush);
-            if (rc == Z_STREAM_ERROR) {
-                throw EPackError("the zlib compressor failed");
-            }
-            std::size_t produced = sizeof(out_) - z_.avail_out;
-            if (produced > 0) {
-                sink(out_, produced);
-            }
-            if (last ? rc == Z_STREAM_END : z_.avail_in == 0 && z_.avail_out != 0) {
-                break;
-            }
-        }
-    }
-
-private:
-    z_stream z_{};
-    std::uint8_t out_[kChunk];
-};
+    return TPackItem{std::move(path), std::move(name), std::move(sourceFile), {}, size};
+}
 
 } // namespace
 
@@ -175,15 +151,8 @@ void TKvbWriter::AddFile(std::string path, std::string name, std::string sourceF
     if (!S_ISREG(st.st_mode)) {
         throw EPackError(Format("\"%s\" is not a regular file", sourceFile));
     }
-    if (settings_.Format == 1 && st.st_size > INT32_MAX) {
-        throw EPackError(
-            Format("\"%s\" is too large for the version-1 layout (2 GiB at most)", sourceFile));
-    }
-    AddItem(TPackItem{std::move(path),
-                      std::move(name),
-                      std::move(sourceFile),
-                      {},
-                      static_cast<std::int64_t>(st.st_size)});
+    AddItem(
+        SourceItem(settings_, std::move(path), std::move(name), std::move(sourceFile), st.st_size));
 }
 
 void TKvbWriter::AddData(std::string path, std::string name, std::vector<std::uint8_t> data) {
@@ -214,23 +183,21 @@ void TKvbWriter::AddSite(const std::string& dir, const std::string& skipFile) {
 void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
                            std::vector<std::pair<std::uint64_t, std::uint64_t>>& walking,
                            const std::pair<std::uint64_t, std::uint64_t>* skipFile) {
+    DirHandle d(::opendir(dir.c_str()));
+    if (!d) {
+        throw EPackError(SysError("cannot read folder", dir));
+    }
     std::vector<std::string> names;
-    {
-        DirHandle d(::opendir(dir.c_str()));
-        if (!d) {
-            throw EPackError(SysError("cannot read folder", dir));
+    errno = 0;
+    while (dirent* e = ::readdir(d.get())) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") {
+            names.push_back(std::move(n));
         }
         errno = 0;
-        while (dirent* e = ::readdir(d.get())) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") {
-                names.push_back(std::move(n));
-            }
-            errno = 0;
-        }
-        if (errno != 0) {
-            throw EPackError(SysError("cannot read folder", dir));
-        }
+    }
+    if (errno != 0) {
+        throw EPackError(SysError("cannot read folder", dir));
     }
     std::sort(names.begin(), names.end());
 
@@ -239,20 +206,24 @@ void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
         std::pair<std::uint64_t, std::uint64_t> Id;
     };
     std::vector<Sub> folders;
+    // Names are looked up in the open folder: a site of a million files would otherwise walk
+    // its whole path once for each of them.
+    const int dirFd = ::dirfd(d.get());
     auto skip = [&](const std::string& source, const std::string& why) {
         if (OnWarning) {
             OnWarning(Format("skipping \"%s\": %s", Printable(source), why));
         }
     };
     for (const std::string& n : names) {
-        const std::string source = JoinPath(dir, n);
+        std::string source = JoinPath(dir, n);
         // The path below the site with slashes, as exclusion patterns see it.
         std::string relative = path + n;
         std::replace(relative.begin(), relative.end(), '\\', '/');
         struct stat st {};
-        if (::stat(source.c_str(), &st) != 0) {
+        if (::fstatat(dirFd, n.c_str(), &st, 0) != 0) {
             struct stat lst {};
-            if (::lstat(source.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+            if (::fstatat(dirFd, n.c_str(), &lst, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(lst.st_mode)) {
                 if (!Exclude || !Exclude(relative, false)) {
                     skip(source, "it is a broken symbolic link");
                 }
@@ -297,8 +268,11 @@ void TKvbWriter::AddFolder(const std::string& dir, const std::string& path,
                                     "project's own entries",
                                     source));
         }
-        AddFile(path, n, source);
+        // The folder walk has looked at the file already; no second look is needed.
+        CheckName(path, n);
+        AddItem(SourceItem(settings_, path, n, std::move(source), st.st_size));
     }
+    d.reset();
     for (const Sub& f : folders) {
         if (std::find(walking.begin(), walking.end(), f.Id) != walking.end()) {
             if (OnWarning) {
@@ -327,10 +301,12 @@ TPackResult TKvbWriter::Write(TStream& out) {
     }
     const bool v1 = settings_.Format == 1;
     TPackResult result;
+    result.Entries.reserve(items_.size());
+    TBufferedOutput output(out);
     std::uint32_t archiveCrc = 0xFFFFFFFFu;
     std::int64_t offset = 0;
     auto emit = [&](const std::uint8_t* p, std::size_t n) {
-        out.WriteBuffer(p, static_cast<std::int64_t>(n));
+        output.Write(p, n);
         archiveCrc = UpdateCRC32(archiveCrc, p, n);
         offset += static_cast<std::int64_t>(n);
     };
@@ -338,111 +314,154 @@ TPackResult TKvbWriter::Write(TStream& out) {
 
     const std::int64_t total = TotalBytes();
     std::int64_t done = 0;
+    auto progress = [&](std::size_t n) {
+        done += static_cast<std::int64_t>(n);
+        if (OnProgress && n > 0) {
+            OnProgress(done, total);
+        }
+    };
+    TDeflaterCache deflaters;
+    TSourceQueue sources(
+        [this](std::size_t i) -> const std::string& { return items_[i].SourceFile; },
+        items_.size());
+    std::vector<std::uint8_t> whole;  // a small file's content
+    std::vector<std::uint8_t> packed; // its zlib stream
     std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[kChunk]);
-    for (const TPackItem& it : items_) {
-        TArchiveEntry e;
+    for (std::size_t index = 0; index < items_.size(); ++index) {
+        const TPackItem& it = items_[index];
+        // Filled where it is kept: a million copies of 560-byte records cost a measurable part
+        // of the pack.
+        TArchiveEntry& e = result.Entries.emplace_back();
         e.Name = TShortString::From(it.Name);
         e.Path = TShortString::From(it.Path);
         e.DataOffset = offset;
-        std::unique_ptr<TFileStream> file;
+        e.Method = emStored;
+        e.Level = fcNone;
+        const std::string source = it.Path + it.Name;
+        std::optional<TSourceFile> file;
         if (!it.SourceFile.empty()) {
-            file = std::make_unique<TFileStream>(it.SourceFile, fmOpenRead | fmShareDenyWrite);
+            file.emplace(sources.Take(index));
         }
-        std::size_t memPos = 0;
-        // The next block of content, from the file or from memory; 0 at the end.
-        auto next = [&]() -> std::size_t {
-            std::size_t n;
-            if (file) {
-                n = static_cast<std::size_t>(file->Read(buf.get(), kChunk));
-            } else {
-                n = std::min(kChunk, it.Data.size() - memPos);
-                std::memcpy(buf.get(), it.Data.data() + memPos, n);
-                memPos += n;
-            }
-            done += static_cast<std::int64_t>(n);
-            if (OnProgress && n > 0) {
-                OnProgress(done, total);
-            }
-            return n;
-        };
+        const bool keepAsIs = settings_.Stored || IsCompressedFormat(it.Name);
 
-        std::uint32_t crc = 0xFFFFFFFFu;
-        std::int64_t size = 0;
-        std::size_t n = next();
-        auto store = [&](std::size_t first) {
-            e.Method = emStored;
-            e.Level = fcNone;
-            for (n = first; n > 0; n = next()) {
-                crc = UpdateCRC32(crc, buf.get(), n);
-                size += static_cast<std::int64_t>(n);
-                emit(buf.get(), n);
+        if (!file || file->Size() <= kWholeFileLimit) {
+            // The whole content in memory: deflated there, and kept as it is when that does
+            // not shrink it.
+            const std::uint8_t* content = it.Data.data();
+            std::size_t size = it.Data.size();
+            if (file) {
+                size = file->ReadWhole(whole);
+                content = whole.data();
             }
-        };
-        if (n == 0) {
-            // Nothing to inflate: an empty entry takes no bytes and shares its offset.
-            e.Method = emStored;
-            e.Level = fcNone;
-        } else if (settings_.Stored || IsCompressedFormat(it.Name)) {
-            store(n);
-        } else {
-            const std::uint32_t archiveCrcBefore = archiveCrc;
-            const std::int64_t doneBefore = done - static_cast<std::int64_t>(n);
-            e.Method = emCompressed;
-            e.Level = fcDefault;
-            Deflater z;
-            std::int64_t compressed = 0;
-            auto sink = [&](const std::uint8_t* p, std::size_t len) {
-                emit(p, len);
-                compressed += static_cast<std::int64_t>(len);
-            };
-            while (n > 0) {
-                crc = UpdateCRC32(crc, buf.get(), n);
-                size += static_cast<std::int64_t>(n);
-                z.Feed(buf.get(), n, false, sink);
-                n = next();
-            }
-            z.Feed(nullptr, 0, true, sink);
-            e.CompressedSize = compressed;
-            if (compressed >= size) {
-                // Deflate could not shrink it: it is kept as it is instead, where readers
-                // reach any of its bytes at once.
-                out.Seek(-compressed, TSeekOrigin::soCurrent);
-                offset -= compressed;
-                archiveCrc = archiveCrcBefore;
-                done = doneBefore;
-                if (file) {
-                    file->SetPosition(0);
+            e.UncompressedSize = static_cast<std::int64_t>(size);
+            e.CRC = size == 0 ? 0 : ~UpdateCRC32(0xFFFFFFFFu, content, size);
+            progress(size);
+            packed.clear();
+            if (size > 0 && !keepAsIs) {
+                TDeflater& z = deflaters.For(static_cast<std::int64_t>(size));
+                auto sink = [&](const std::uint8_t* p, std::size_t len) {
+                    packed.insert(packed.end(), p, p + len);
+                };
+                for (std::size_t at = 0; at < size;) {
+                    const std::size_t n = std::min(TDeflater::kOutputChunk, size - at);
+                    z.Feed(content + at, n, at + n == size, sink);
+                    at += n;
                 }
-                memPos = 0;
-                crc = 0xFFFFFFFFu;
-                size = 0;
-                e.CompressedSize = 0;
-                store(next());
             }
+            if (!packed.empty() && packed.size() < size) {
+                e.Method = emCompressed;
+                e.Level = fcDefault;
+                e.CompressedSize = static_cast<std::int64_t>(packed.size());
+                emit(packed.data(), packed.size());
+            } else {
+                emit(content, size);
+            }
+        } else {
+            // A large file streams through in chunks; deflated first, and read again and kept
+            // as it is when deflate could not shrink it.
+            std::uint32_t crc = 0xFFFFFFFFu;
+            std::int64_t size = 0;
+            auto next = [&]() {
+                const std::size_t n = file->Read(buf.get(), kChunk);
+                progress(n);
+                return n;
+            };
+            auto store = [&](std::size_t first) {
+                for (std::size_t n = first; n > 0; n = next()) {
+                    crc = UpdateCRC32(crc, buf.get(), n);
+                    size += static_cast<std::int64_t>(n);
+                    emit(buf.get(), n);
+                }
+            };
+            const std::uint32_t archiveCrcBefore = archiveCrc;
+            const std::int64_t doneBefore = done;
+            std::size_t n = next();
+            if (keepAsIs || n == 0) {
+                store(n);
+            } else {
+                TDeflater& z = deflaters.For(file->Size());
+                std::int64_t compressed = 0;
+                auto sink = [&](const std::uint8_t* p, std::size_t len) {
+                    emit(p, len);
+                    compressed += static_cast<std::int64_t>(len);
+                };
+                while (n > 0) {
+                    crc = UpdateCRC32(crc, buf.get(), n);
+                    size += static_cast<std::int64_t>(n);
+                    z.Feed(buf.get(), n, false, sink);
+                    n = next();
+                }
+                z.Feed(nullptr, 0, true, sink);
+                if (compressed < size) {
+                    e.Method = emCompressed;
+                    e.Level = fcDefault;
+                    e.CompressedSize = compressed;
+                } else {
+                    // Kept as it is instead, where readers reach any of its bytes at once.
+                    output.Flush();
+                    out.Seek(-compressed, TSeekOrigin::soCurrent);
+                    offset -= compressed;
+                    archiveCrc = archiveCrcBefore;
+                    done = doneBefore;
+                    file->Rewind();
+                    crc = 0xFFFFFFFFu;
+                    size = 0;
+                    store(next());
+                }
+            }
+            e.UncompressedSize = size;
+            e.CRC = size == 0 ? 0 : ~crc;
         }
-        e.UncompressedSize = size;
-        e.CRC = size == 0 ? 0 : ~crc;
         if (tooLargeForV1(e.DataOffset) || tooLargeForV1(e.UncompressedSize) ||
             tooLargeForV1(e.CompressedSize) || tooLargeForV1(offset)) {
-            throw EPackError(Format("\"%s%s\" does not fit the version-1 layout, whose sizes "
+            throw EPackError(Format("\"%s\" does not fit the version-1 layout, whose sizes "
                                     "and offsets stop at 2 GiB",
-                                    it.Path, it.Name));
+                                    source));
         }
-        result.Entries.push_back(e);
     }
     const std::int64_t dataSize = offset;
 
-    const int recSize = TArchiveEntry::RecordSize(settings_.Format);
-    std::vector<std::uint8_t> dir(result.Entries.size() * static_cast<std::size_t>(recSize));
-    for (std::size_t i = 0; i < result.Entries.size(); ++i) {
-        result.Entries[i].Encode(dir.data() + i * static_cast<std::size_t>(recSize),
-                                 settings_.Format);
+    // The directory goes out a batch of records at a time: for a million entries it would
+    // otherwise take half a gigabyte at once.
+    const auto recSize = static_cast<std::size_t>(TArchiveEntry::RecordSize(settings_.Format));
+    std::vector<std::uint8_t> batch(kRecordBatch * recSize);
+    std::optional<TDeflater> dirZ;
+    if (!settings_.RawDirectory) {
+        dirZ.emplace();
     }
-    if (settings_.RawDirectory) {
-        emit(dir.data(), dir.size());
-    } else {
-        Deflater z;
-        z.Feed(dir.data(), dir.size(), true, emit);
+    for (std::size_t first = 0; first < result.Entries.size(); first += kRecordBatch) {
+        const std::size_t n = std::min(kRecordBatch, result.Entries.size() - first);
+        for (std::size_t k = 0; k < n; ++k) {
+            result.Entries[first + k].Encode(batch.data() + k * recSize, settings_.Format);
+        }
+        if (dirZ) {
+            dirZ->Feed(batch.data(), n * recSize, false, emit);
+        } else {
+            emit(batch.data(), n * recSize);
+        }
+    }
+    if (dirZ) {
+        dirZ->Feed(nullptr, 0, true, emit);
     }
     const std::int64_t dirSize = offset - dataSize;
     if (dirSize > UINT32_MAX || result.Entries.size() > UINT32_MAX) {
@@ -458,7 +477,8 @@ TPackResult TKvbWriter::Write(TStream& out) {
     t.DirectoryCompressed = settings_.RawDirectory ? 0 : 1;
     std::uint8_t raw[kTrailerSize] = {};
     t.Encode(raw);
-    out.WriteBuffer(raw, kTrailerSize);
+    output.Write(raw, kTrailerSize);
+    output.Flush();
     // An entry that was stored after all leaves its longer deflated form behind the end.
     if (out.Size() > out.Position()) {
         out.SetSize(out.Position());

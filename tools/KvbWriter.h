@@ -7,15 +7,10 @@
 #include <vector>
 
 #include "Classes.h"
+#include "PackError.h"
 #include "ZLIBArchiveGlobals2.h"
 
 namespace kiva {
-
-// A site or entry that cannot be packed: the message is meant for the user.
-class EPackError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 inline constexpr const char* kConfigEntryName = "-config-";
 inline constexpr const char* kLogoEntryName = "-logo-";

@@ -4,9 +4,11 @@
 // reader's own encoders, so the tests, fuzz seeds and benchmarks built on it do not take the
 // reader's word for what the format looks like.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -255,6 +257,126 @@ inline void WriteFile(const std::string& fileName, const std::uint8_t* data, std
 }
 inline void WriteFile(const std::string& fileName, const Bytes& bytes) {
     WriteFile(fileName, bytes.data(), bytes.size());
+}
+
+// A book of many small stored entries, written straight into a file: the data area first,
+// then the directory, deflated as its records are made, so that a book of a million entries
+// never has its half-gigabyte directory in memory at once.
+struct ManyEntries {
+    std::uint32_t count = 0;
+    std::uint32_t version = 2;
+    bool compressDirectory = true;
+    int zlibLevel = Z_BEST_SPEED;
+    // Folder and name of entry i, in the archive's form ("ui\\" and "common.js").
+    std::function<void(std::uint32_t i, std::string& path, std::string& name)> nameOf;
+    // Content of entry i; stored as it is.
+    std::function<std::string(std::uint32_t i)> contentOf;
+};
+
+struct ManyImage {
+    std::uint64_t dataStart = 0;
+    std::uint64_t directoryStart = 0;
+    Trailer trailer;
+};
+
+inline ManyImage WriteMany(const std::string& fileName, const ManyEntries& m) {
+    struct FileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(fileName.c_str(), "wb"));
+    if (!f) {
+        throw std::runtime_error("cannot create " + fileName);
+    }
+    ManyImage img;
+    std::uint32_t crc = 0;
+    auto put = [&](const void* p, std::size_t n) {
+        // Nothing to add: crc32 would take a null buffer for a request to start afresh.
+        if (n == 0) {
+            return;
+        }
+        if (std::fwrite(p, 1, n, f.get()) != n) {
+            throw std::runtime_error("cannot write " + fileName);
+        }
+        crc = static_cast<std::uint32_t>(
+            ::crc32(crc, static_cast<const Bytef*>(p), static_cast<uInt>(n)));
+    };
+
+    struct Stored {
+        std::int64_t offset;
+        std::int64_t size;
+        std::uint32_t crc;
+    };
+    std::vector<Stored> stored(m.count);
+    std::int64_t offset = 0;
+    for (std::uint32_t i = 0; i < m.count; ++i) {
+        const std::string content = m.contentOf(i);
+        stored[i] = {offset, static_cast<std::int64_t>(content.size()),
+                     content.empty() ? 0 : Crc(content)};
+        put(content.data(), content.size());
+        offset += static_cast<std::int64_t>(content.size());
+    }
+    img.directoryStart = static_cast<std::uint64_t>(offset);
+
+    const std::size_t recordBytes = m.version == 1 ? kRecordBytesV1 : kRecordBytesV2;
+    constexpr std::size_t kBatch = 256;
+    Bytes batch(kBatch * recordBytes);
+    Bytes out(std::size_t(1) << 20);
+    z_stream z{};
+    if (m.compressDirectory && ::deflateInit(&z, m.zlibLevel) != Z_OK) {
+        throw std::runtime_error("deflateInit failed");
+    }
+    std::unique_ptr<z_stream, int (*)(z_stream*)> zEnd(m.compressDirectory ? &z : nullptr,
+                                                       ::deflateEnd);
+    std::uint64_t directorySize = 0;
+    auto emit = [&](const std::uint8_t* p, std::size_t n, bool last) {
+        if (!m.compressDirectory) {
+            put(p, n);
+            directorySize += n;
+            return;
+        }
+        z.next_in = const_cast<Bytef*>(p);
+        z.avail_in = static_cast<uInt>(n);
+        int rc = Z_OK;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            rc = ::deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+            const std::size_t made = out.size() - z.avail_out;
+            put(out.data(), made);
+            directorySize += made;
+        } while (last ? rc != Z_STREAM_END : z.avail_out == 0);
+    };
+    Record r;
+    r.method = kStored;
+    for (std::uint32_t first = 0; first < m.count; first += kBatch) {
+        const std::uint32_t n = std::min<std::uint32_t>(kBatch, m.count - first);
+        std::fill(batch.begin(), batch.end(), 0);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const Stored& e = stored[first + k];
+            m.nameOf(first + k, r.path, r.name);
+            r.dataOffset = e.offset;
+            r.uncompressedSize = e.size;
+            r.crc = e.crc;
+            EncodeRecord(batch, k * recordBytes, r, m.version);
+        }
+        emit(batch.data(), n * recordBytes, false);
+    }
+    emit(nullptr, 0, true);
+
+    Trailer& t = img.trailer;
+    t.version = m.version;
+    t.entryCount = m.count;
+    t.directorySize = static_cast<std::uint32_t>(directorySize);
+    t.dataSize = offset;
+    t.directoryCompressed = m.compressDirectory ? 1 : 0;
+    t.archiveCRC = crc;
+    Bytes trailer(kTrailerBytes, 0);
+    EncodeTrailer(trailer, 0, t);
+    put(trailer.data(), trailer.size());
+    if (std::fclose(f.release()) != 0) {
+        throw std::runtime_error("cannot write " + fileName);
+    }
+    return img;
 }
 
 // Text that compresses roughly 3:1, like a site's pages with some embedded binary data: HTML

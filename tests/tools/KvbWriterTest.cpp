@@ -149,6 +149,52 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RoundTrip,
                                     (std::get<2>(info.param) ? "_Stored" : "_Deflated");
                          });
 
+// Files past a megabyte stream through in chunks instead of being read whole: one that deflate
+// cannot shrink is read a second time and kept as it is, and the longer deflated form it
+// leaves behind must not end up in the archive.
+TEST(KvbWriter, LargeFilesStreamThroughAndKeepTheirSmallerForm) {
+    const std::size_t big = (std::size_t(3) << 20) / 2;
+    std::vector<std::uint8_t> text;
+    while (text.size() < big) {
+        const std::string line = "<p>paragraph " + std::to_string(text.size() % 977) + "</p>\n";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    const struct {
+        const char* name;
+        std::vector<std::uint8_t> content;
+        TEntryMethod method;
+    } files[] = {
+        {"a-noise.bin", test::NoiseBytes(big, 3), emStored},
+        {"b-text.html", text, emCompressed},
+        {"c-small.html", Bytes("<p>small</p><p>small</p><p>small</p>"), emCompressed},
+        {"d-noise.bin", test::NoiseBytes(big + 1, 4), emStored},
+    };
+    TempDir tmp;
+    for (const auto& f : files) {
+        WriteFile(tmp / ("site/" + std::string(f.name)), f.content);
+    }
+    TKvbWriter w({});
+    w.AddSite(tmp / "site");
+    const TPackResult res = PackToFile(w, tmp / "a.kvb");
+    EXPECT_EQ(res.ArchiveSize, static_cast<std::int64_t>(fs::file_size(tmp / "a.kvb")));
+
+    TZLBArc2 arc(nullptr);
+    arc.VerifyArchiveCRC = true;
+    arc.VerifyFileCRC = true;
+    ASSERT_TRUE(arc.OpenArchive(tmp / "a.kvb"));
+    ASSERT_EQ(arc.FileCount(), 4);
+    std::int64_t offset = 0;
+    for (int i = 0; i < 4; ++i) {
+        const TArchiveEntry e = arc.GetFileEntry(i);
+        SCOPED_TRACE(e.FullName());
+        EXPECT_EQ(e.Method, files[i].method);
+        EXPECT_EQ(e.DataOffset, offset);
+        EXPECT_EQ(Extract(arc, i), files[i].content);
+        offset += e.Method == emCompressed ? e.CompressedSize : e.UncompressedSize;
+    }
+    EXPECT_EQ(arc.Trailer().DataSize, offset);
+}
+
 TEST(KvbWriter, EntryPathAndNameAreSplitAtTheLastBackslash) {
     TempDir tmp;
     WriteFile(tmp / "site/static/r07/app.js", "x");
