@@ -154,25 +154,7 @@ void WriteNewFile(const std::string& path, TMemoryStream& data) {
     if (fd.Get() < 0) {
         throw EFCreateError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
     }
-    const auto* p = data.Memory();
-    std::int64_t left = data.Size();
-    int err = 0;
-    while (left > 0) {
-        const ssize_t n = ::write(fd.Get(), p, static_cast<std::size_t>(left));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            err = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        p += n;
-        left -= n;
-    }
-    if (err == 0 && ::close(fd.Release()) != 0) {
-        err = errno;
-    }
-    if (err != 0) {
+    if (!WriteAll(fd.Get(), data.Memory(), data.Size()) || !fd.Close()) {
         ::unlink(path.c_str());
         throw EWriteError();
     }
@@ -317,6 +299,7 @@ HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
             FSink->ReportResult(kEntryFailure, 0, AnsiToWide(message).c_str());
         }
     } catch (...) {
+        TraceCaughtError("failing a request");
     }
     return kEntryFailure;
 }
@@ -582,6 +565,7 @@ HRESULT TOurNSHandler::Read(void* pv, ULONG cb, ULONG* pcbRead) {
         }
         return S_FALSE;
     } catch (...) {
+        TraceCaughtError("reading a request");
         return E_FAIL;
     }
 }
@@ -653,6 +637,8 @@ HRESULT TOurNSHandler::CombineUrl(LPCWSTR /*pwzBaseUrl*/, LPCWSTR pwzRelativeUrl
         CopyWide(wide, pwzResult);
         return S_OK;
     } catch (...) {
+        // Only the conversions of the texts can fail, for want of memory.
+        TraceCaughtError("combining addresses");
         return E_OUTOFMEMORY;
     }
 }
