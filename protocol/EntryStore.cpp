@@ -165,7 +165,8 @@ struct TEntryStore::TState {
     std::shared_ptr<TEntryFile> OpenInPlace(const TArchiveEntry& entry);
     bool Streams(const TArchiveEntry& entry) const;
     std::shared_ptr<TSlot> NextAdmitted();
-    void Evict(const std::shared_ptr<TSlot>& slot);
+    // Takes its own reference: the one in the list goes with the list entry.
+    void Evict(std::shared_ptr<TSlot> slot);
     void Release(TSlot& slot);
     void Finished(const std::shared_ptr<TSlot>& slot);
     void Unpin(const std::shared_ptr<TSlot>& slot);
@@ -283,7 +284,7 @@ std::shared_ptr<TEntryStore::TState::TSlot> TEntryStore::TState::NextAdmitted() 
     return nullptr;
 }
 
-void TEntryStore::TState::Evict(const std::shared_ptr<TSlot>& slot) {
+void TEntryStore::TState::Evict(std::shared_ptr<TSlot> slot) {
     Lru.erase(slot->LruPos);
     slot->InLru = false;
     Slots.erase(slot->Index);
