@@ -217,6 +217,8 @@ std::unique_ptr<TZLBArc2> TEntryStore::TState::NewReader() const {
 
 TEntryStore::TState::TPin::~TPin() {
     if (Slot) {
+        // The slot's own reference is then the last, so a file closed for the bound closes.
+        File.reset();
         State->Unpin(Slot);
     } else if (File) {
         // A streamed entry nobody reads any more stops at its next write.

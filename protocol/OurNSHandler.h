@@ -9,6 +9,7 @@
 #include "ComObj.h"
 #include "ContentUrl.h"
 #include "EntryFile.h"
+#include "HandlerState.h"
 #include "ObjIdl.h"
 #include "UrlMon.h"
 
@@ -91,10 +92,6 @@ private:
 // delivered: damaged data, no open archive, or a temporary file that cannot be written.
 inline constexpr HRESULT kEntryFailure = INET_E_DOWNLOAD_FAILURE;
 
-// The system's folder for temporary files, ending with "/": TMPDIR, TMP or TEMP when it names
-// an existing folder, else /tmp; made absolute.
-std::string SystemTempDir();
-
 // Unit life. Init creates the class factory (owned by the COM server), then HandlerLog and
 // TempFileList; Final deletes the temporary files and their private folder and frees both
 // lists. Both may run again; the factory lives until the COM server is finalised.
@@ -110,19 +107,5 @@ public:
 };
 
 TComObjectFactory* OurNSHandlerFactory();
-// The trace of the requests, oldest first. Only the newest lines are kept, at most
-// kHandlerLogLimit of them and about kHandlerLogByteLimit bytes, each cut to
-// kHandlerLogLineLimit bytes, so a long session with long URLs does not grow without end.
-// Empty outside Init and Final.
-inline constexpr int kHandlerLogLimit = 10000;
-inline constexpr std::size_t kHandlerLogByteLimit = 1 << 20;
-inline constexpr std::size_t kHandlerLogLineLimit = 1024;
-const TStringList& HandlerLog();
-// The temporary files written for requests that need a file, in the order they were written.
-const TStringList& TempFileList();
-// The process's private folder for those files (mode 0700), or empty until the first one.
-std::string HandlerTempFolder();
-// The same folder, created when it does not exist yet. Safe on any thread.
-std::string HandlerTempFolderCreated();
 
 } // namespace kiva
