@@ -44,29 +44,43 @@ void MakeFolders(const std::string& path) {
     }
 }
 
-// A new file for an entry's bytes that has no name: nothing of it outlives the process, not
-// even after a crash. In memory when the book keeps secrets.
-TFileDescriptor NewEntryFile(const TEntryStoreOptions& options) {
-    if (options.InMemory) {
-        TFileDescriptor fd(::memfd_create("kivabook-entry", MFD_CLOEXEC));
-        if (!fd) {
-            throw EFCreateError(Format("Cannot create a file in memory. %s", std::strerror(errno)));
-        }
-        return fd;
+TFileDescriptor NewMemoryFile() {
+    TFileDescriptor fd(::memfd_create("kivabook-entry", MFD_CLOEXEC));
+    if (!fd) {
+        throw EFCreateError(Format("Cannot create a file in memory. %s", std::strerror(errno)));
     }
-    MakeFolders(options.Folder);
-    TFileDescriptor fd(::open(options.Folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
+    return fd;
+}
+
+TFileDescriptor NewDiskFile(const std::string& folder) {
+    MakeFolders(folder);
+    TFileDescriptor fd(::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
     if (fd) {
         return fd;
     }
     // File systems without unnamed files get a named one, unlinked at once.
-    std::string path = options.Folder + "/" + kNamedFilePrefix + "XXXXXX";
+    std::string path = folder + "/" + kNamedFilePrefix + "XXXXXX";
     fd.Reset(::mkostemp(path.data(), O_CLOEXEC));
     if (!fd) {
         throw EFCreateError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
     }
     ::unlink(path.c_str());
     return fd;
+}
+
+// A new file for an entry's bytes that has no name: nothing of it outlives the process, not
+// even after a crash. In memory when the book keeps secrets, and when the book's folder
+// cannot take files (a read-only home), so the book still shows its large entries.
+TFileDescriptor NewEntryFile(const TEntryStoreOptions& options) {
+    if (options.InMemory) {
+        return NewMemoryFile();
+    }
+    try {
+        return NewDiskFile(options.Folder);
+    } catch (const std::exception&) {
+        TraceCaughtError("the book's entry files (kept in memory instead)");
+        return NewMemoryFile();
+    }
 }
 
 // A named entry file is unlinked the moment it exists; one that a crash caught in between is

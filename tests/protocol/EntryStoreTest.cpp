@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "ArchiveBytes.h"
@@ -198,15 +199,25 @@ TEST_F(EntryStoreTest, StoredEntriesHoldTheArchiveOpenOnlyWhileTheyAreRead) {
     EXPECT_EQ(Store().Usage().OpenFiles, 0);
 }
 
-// ---- A book that keeps secrets
+// ---- Entries kept in memory
 
-TEST_F(EntryStoreTest, ABookKeptInMemoryLeavesNothingInTheFolder) {
-    options.InMemory = true;
-    std::shared_ptr<TEntryFile> held;
-    EXPECT_EQ(Fetch("e0.bin", &held), Small(0));
-    EXPECT_EQ(DescriptorsTo("/memfd:"), 1);
-    EXPECT_FALSE(fs::exists(options.Folder));
-    EXPECT_EQ(EntryFilesOpen(), 0);
+// A book that keeps secrets never writes its entries to disk; a book whose folder cannot take
+// files (here, a file stands where a folder should be) keeps them in memory instead of failing.
+TEST_F(EntryStoreTest, EntriesKeptInMemoryLeaveNothingInTheFolder) {
+    for (const bool secret : {true, false}) {
+        SCOPED_TRACE(secret ? "secret" : "no folder");
+        store.reset();
+        options.InMemory = secret;
+        if (!secret) {
+            std::ofstream(dir / "file") << "x";
+            options.Folder = (dir / "file" / "entries").string();
+        }
+        std::shared_ptr<TEntryFile> held;
+        EXPECT_EQ(Fetch("e0.bin", &held), Small(0));
+        EXPECT_EQ(DescriptorsTo("/memfd:kivabook-entry"), 1);
+        EXPECT_FALSE(fs::exists(options.Folder));
+        EXPECT_EQ(EntryFilesOpen(), 0);
+    }
 }
 
 // ---- The end of the store
