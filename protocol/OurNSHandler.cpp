@@ -88,6 +88,7 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
                                     IInternetBindInfo* pOIBindInfo) {
     FNeedFile = false;
     FAsync = false;
+    FStreamEnd = S_OK;
     if (!szUrl || !pOIProtSink) {
         return E_INVALIDARG;
     }
@@ -238,6 +239,15 @@ void TOurNSHandler::ReportStreamed(bool first) {
     }
 }
 
+void TOurNSHandler::ReleaseFinishedEntry() {
+    // The entry's file is held while it is served, which keeps the store from closing it. Once
+    // the result is out and the reader has had the last byte, nothing needs it any more: the
+    // browser may keep a finished request for long, and the store must not wait for it.
+    if (FFile && FResultReported && FStreamEnd != S_OK) {
+        StopStreaming();
+    }
+}
+
 void TOurNSHandler::StopStreaming() {
     if (FFile) {
         FFile->RemoveListener(FListener);
@@ -258,6 +268,7 @@ std::string TOurNSHandler::SaveEntryToTempFile(const std::string& url) {
 HRESULT TOurNSHandler::Continue(PROTOCOLDATA* /*pProtocolData*/) {
     try {
         ReportStreamed(false);
+        ReleaseFinishedEntry();
     } catch (...) {
         TraceCaughtError("a streamed entry's progress");
     }
@@ -312,9 +323,14 @@ HRESULT TOurNSHandler::Read(void* pv, ULONG cb, ULONG* pcbRead) {
             }
             if (p.Done) {
                 FWaiting = false;
-                return p.Failed ? kEntryFailure : S_FALSE;
+                FStreamEnd = p.Failed ? kEntryFailure : S_FALSE;
+                ReleaseFinishedEntry();
+                return FStreamEnd;
             }
             return E_PENDING;
+        }
+        if (FStreamEnd != S_OK) {
+            return FStreamEnd;
         }
         if (FPosition < FSize && FData) {
             ULONG n = 0;

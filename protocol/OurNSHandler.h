@@ -63,6 +63,7 @@ private:
     // brought to the platform's thread through the sink's Switch, and what they report.
     void EntryProgressed();
     void ReportStreamed(bool first);
+    void ReleaseFinishedEntry();
     void StopStreaming();
     std::string SaveEntryToTempFile(const std::string& url);
     HRESULT StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
@@ -85,6 +86,8 @@ private:
     // A Read found no bytes yet; the next arrival asks the platform for a Continue.
     std::atomic<bool> FWaiting{false};
     bool FResultReported = false;
+    // How reading a streamed entry ended (S_FALSE at its end, or its failure); S_OK before.
+    HRESULT FStreamEnd = S_OK;
     PROTOCOLDATA FSwitchData;
 };
 

@@ -54,24 +54,6 @@ INSTANTIATE_TEST_SUITE_P(
         HeadCase{"ControlInTarget", "GET /a\x01 HTTP/1.1", false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(RequestFields, NameTheRequestsWishes) {
-    THttpRequest r;
-    ASSERT_TRUE(ParseHttpRequest("OPTIONS /x HTTP/1.1\r\nORIGIN: kiva://bundle\r\n"
-                                 "Connection: Close\r\nAccess-Control-Request-Method: GET\r\n"
-                                 "Access-Control-Request-Headers: x-a, x-b",
-                                 r));
-    EXPECT_EQ(r.Method, "OPTIONS");
-    EXPECT_EQ(r.Origin, "kiva://bundle");
-    EXPECT_EQ(r.Connection, "close");
-    EXPECT_EQ(r.PreflightMethod, "GET");
-    EXPECT_EQ(r.PreflightHeaders, "x-a, x-b");
-    EXPECT_FALSE(r.HasBody);
-    for (const char* body : {"Content-Length: 3", "Transfer-Encoding: chunked"}) {
-        ASSERT_TRUE(ParseHttpRequest(std::string("POST /x HTTP/1.1\r\n") + body, r));
-        EXPECT_TRUE(r.HasBody) << body;
-    }
-}
-
 TEST(ByteRanges, FollowHttp) {
     const struct {
         const char* Header;
