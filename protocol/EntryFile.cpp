@@ -102,10 +102,10 @@ void TEntryFile::ReadInPlace(std::shared_ptr<const TFileDescriptor> archive, std
     progress_ = TProgress{expectedSize_, true, false};
 }
 
-void TEntryFile::Extract(TZLBArc2& reader, int index, TFileDescriptor fd, bool checkCrc) noexcept {
+TEntryFile::TOutcome TEntryFile::Extract(TZLBArc2& reader, int index, TFileDescriptor fd,
+                                         bool checkCrc) noexcept {
     fd_ = std::move(fd);
-    std::string error;
-    std::int64_t size = 0;
+    TOutcome outcome;
     TSink sink(*this);
     try {
         const TArchiveEntry entry = reader.GetFileEntry(index);
@@ -114,24 +114,24 @@ void TEntryFile::Extract(TZLBArc2& reader, int index, TFileDescriptor fd, bool c
         if (checkCrc && sink.Crc() != entry.CRC) {
             throw Exception(Format(msg::FailedCRC, entry.Name.Str()));
         }
-        size = sink.Written();
+        outcome.Size = sink.Written();
     } catch (const std::exception& e) {
-        error = stop_                        ? std::string("The extraction was stopped")
-                : !sink.WriteError().empty() ? sink.WriteError()
-                                             : std::string(e.what());
+        outcome.Error = stop_                        ? std::string("The extraction was stopped")
+                        : !sink.WriteError().empty() ? sink.WriteError()
+                                                     : std::string(e.what());
     } catch (...) {
-        error = "The extraction failed";
+        outcome.Error = "The extraction failed";
     }
-    Publish(size, true, error);
-    if (!error.empty() && fd_) {
+    return outcome;
+}
+
+void TEntryFile::Finish(const TOutcome& outcome) {
+    Publish(outcome.Size, true, outcome.Error);
+    if (!outcome.Error.empty() && fd_) {
         // Nobody reads a failed entry: its bytes leave the disk at once, even while a
         // request still holds the file.
         [[maybe_unused]] const int truncated = ::ftruncate(fd_.Get(), 0);
     }
-}
-
-void TEntryFile::Fail(const std::string& error) {
-    Publish(0, true, error);
 }
 
 void TEntryFile::RequestStop() {

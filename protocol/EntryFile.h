@@ -70,11 +70,16 @@ private:
     // The store's side. An in-place entry reads the archive through archive, its bytes
     // starting at base; it has all its bytes from the start.
     void ReadInPlace(std::shared_ptr<const TFileDescriptor> archive, std::int64_t base);
-    // Runs the extraction of the entry at index with reader into fd (unused when streamed);
-    // never throws. The entry's CRC, when it is to be checked, is checked as the bytes pass.
-    void Extract(TZLBArc2& reader, int index, TFileDescriptor fd, bool checkCrc) noexcept;
-    // Ends an extraction that never ran, with error.
-    void Fail(const std::string& error);
+    // How an extraction ended: the entry's size, or an error.
+    struct TOutcome {
+        std::int64_t Size = 0;
+        std::string Error;
+    };
+    // Runs the extraction of the entry at index with reader into fd (unused when streamed),
+    // publishing the bytes as they arrive but not the end, which Finish tells. The entry's CRC,
+    // when it is to be checked, is checked as the bytes pass.
+    TOutcome Extract(TZLBArc2& reader, int index, TFileDescriptor fd, bool checkCrc) noexcept;
+    void Finish(const TOutcome& outcome);
     // Asks a running extraction to stop at its next write; it then fails.
     void RequestStop();
     // Appends bytes; for a streamed entry, waits for room in the buffer.

@@ -182,8 +182,9 @@ struct TEntryStore::TState {
     // Takes its own reference: the one in the list goes with the list entry.
     void Evict(std::shared_ptr<TSlot> slot);
     void Release(TSlot& slot);
-    void Finished(const std::shared_ptr<TSlot>& slot);
+    void Finished(const std::shared_ptr<TSlot>& slot, const TEntryFile::TOutcome& outcome);
     void Unpin(const std::shared_ptr<TSlot>& slot);
+    void UnpinLocked(const std::shared_ptr<TSlot>& slot);
     // Joins the threads of streams that have ended, and with all of them, those whose reader
     // has gone (they end at once); returns how many streams are left.
     int ReapStreams(bool released);
@@ -292,6 +293,7 @@ std::shared_ptr<TEntryStore::TState::TSlot> TEntryStore::TState::NextAdmitted() 
         }
         Queue.pop_front();
         slot->Stage = TSlot::sRunning;
+        ++slot->Pins;
         slot->Counted = true;
         ++OpenFiles;
         Bytes += slot->Charge;
@@ -318,16 +320,12 @@ void TEntryStore::TState::Release(TSlot& slot) {
     slot.File.reset();
 }
 
-void TEntryStore::TState::Finished(const std::shared_ptr<TSlot>& slot) {
-    const TEntryFile::TProgress p = slot->File->Progress();
-    if (!p.Failed) {
-        Bytes += p.Available - slot->Charge;
-        slot->Charge = p.Available;
+void TEntryStore::TState::Finished(const std::shared_ptr<TSlot>& slot,
+                                   const TEntryFile::TOutcome& outcome) {
+    if (outcome.Error.empty()) {
+        Bytes += outcome.Size - slot->Charge;
+        slot->Charge = outcome.Size;
         slot->Stage = TSlot::sDone;
-        if (slot->Pins == 0) {
-            slot->LruPos = Lru.insert(Lru.end(), slot);
-            slot->InLru = true;
-        }
     } else {
         // A failed entry is extracted afresh when it is asked for again; its file goes as soon
         // as nobody holds it.
@@ -338,15 +336,15 @@ void TEntryStore::TState::Finished(const std::shared_ptr<TSlot>& slot) {
             known != Slots.end() && known->second == slot) {
             Slots.erase(known);
         }
-        if (slot->Pins == 0) {
-            Release(*slot);
-        }
     }
-    Changed.notify_all();
 }
 
 void TEntryStore::TState::Unpin(const std::shared_ptr<TSlot>& slot) {
     std::lock_guard lock(Mutex);
+    UnpinLocked(slot);
+}
+
+void TEntryStore::TState::UnpinLocked(const std::shared_ptr<TSlot>& slot) {
     if (--slot->Pins > 0 || Stopped) {
         return;
     }
@@ -357,6 +355,7 @@ void TEntryStore::TState::Unpin(const std::shared_ptr<TSlot>& slot) {
         Slots.erase(slot->Index);
         break;
     case TSlot::sDone:
+        // The least recently let go comes first.
         slot->LruPos = Lru.insert(Lru.end(), slot);
         slot->InLru = true;
         break;
@@ -365,6 +364,7 @@ void TEntryStore::TState::Unpin(const std::shared_ptr<TSlot>& slot) {
         break;
     case TSlot::sRunning:
     case TSlot::sDropped:
+        // A running extraction holds its entry itself.
         break;
     }
     Changed.notify_all();
@@ -400,32 +400,33 @@ void TEntryStore::TState::Work() noexcept {
         }
         const std::shared_ptr<TEntryFile> file = slot->File;
         lock.unlock();
-        TFileDescriptor fd;
-        std::string error;
+        TEntryFile::TOutcome outcome;
         try {
-            fd = NewEntryFile(Options);
+            outcome = file->Extract(*reader, slot->Index, NewEntryFile(Options), checkCrc);
         } catch (const std::exception& e) {
-            error = e.what();
+            outcome.Error = e.what();
         }
-        if (error.empty()) {
-            file->Extract(*reader, slot->Index, std::move(fd), checkCrc);
-        } else {
-            file->Fail(error);
-        }
+        // The slot's stage changes before readers learn the end, so a reader that lets go on
+        // hearing it finds the entry done.
         lock.lock();
-        Finished(slot);
+        Finished(slot, outcome);
+        lock.unlock();
+        file->Finish(outcome);
+        lock.lock();
+        UnpinLocked(slot);
     }
 }
 
 void TEntryStore::TState::Stream(TStream& stream, int index) noexcept {
+    TEntryFile::TOutcome outcome;
     try {
         std::unique_ptr<TZLBArc2> reader = NewReader();
-        stream.File->Extract(*reader, index, TFileDescriptor(), Reader->VerifyFileCRC);
-    } catch (...) {
+        outcome = stream.File->Extract(*reader, index, TFileDescriptor(), Reader->VerifyFileCRC);
+    } catch (const std::exception& e) {
         // Only the reader can fail here; the entry then ends with that error.
-        TraceCaughtError("an entry extraction");
-        stream.File->Fail("The extraction failed");
+        outcome.Error = e.what();
     }
+    stream.File->Finish(outcome);
     stream.Finished = true;
 }
 
@@ -545,7 +546,7 @@ void TEntryStore::Stop() {
         s.Bytes = 0;
     }
     for (const auto& file : waiting) {
-        file->Fail("The book has been closed");
+        file->Finish({0, "The book has been closed"});
     }
 }
 
