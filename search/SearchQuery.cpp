@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "SearchTokenizer.h"
+
 namespace kiva {
 namespace {
 
@@ -22,23 +24,10 @@ bool HasWordCharacter(const std::string& s) {
     return false;
 }
 
-bool IsPairScript(gunichar c) {
-    switch (g_unichar_get_script(c)) {
-    case G_UNICODE_SCRIPT_HAN:
-    case G_UNICODE_SCRIPT_HIRAGANA:
-    case G_UNICODE_SCRIPT_KATAKANA:
-    case G_UNICODE_SCRIPT_HANGUL:
-    case G_UNICODE_SCRIPT_BOPOMOFO:
-        return true;
-    default:
-        return c == 0x30FC;
-    }
-}
-
 bool HasPairRun(const std::string& s) {
     int run = 0;
     for (const char* p = s.c_str(); *p; p = g_utf8_next_char(p)) {
-        run = IsPairScript(g_utf8_get_char(p)) ? run + 1 : 0;
+        run = IsCjkCharacter(g_utf8_get_char(p)) ? run + 1 : 0;
         if (run > 1) {
             return true;
         }

@@ -18,23 +18,6 @@ namespace {
 constexpr int kWordsBefore = 8;
 constexpr int kExcerptWords = 32;
 
-bool IsCjk(gunichar c) {
-    if (c < 0x1100) {
-        return false;
-    }
-    switch (g_unichar_get_script(c)) {
-    case G_UNICODE_SCRIPT_HAN:
-    case G_UNICODE_SCRIPT_HIRAGANA:
-    case G_UNICODE_SCRIPT_KATAKANA:
-    case G_UNICODE_SCRIPT_HANGUL:
-    case G_UNICODE_SCRIPT_BOPOMOFO:
-        return true;
-    default:
-        // The long-vowel mark belongs to Katakana words though its script is common.
-        return c == 0x30FC;
-    }
-}
-
 fts5_api* Fts5Api(sqlite3* db) {
     fts5_api* api = nullptr;
     sqlite3_stmt* stmt = nullptr;
@@ -159,7 +142,7 @@ int Tokenize(Fts5Tokenizer* p, void* ctx, int flags, const char* text, int lengt
         const gunichar c = g_utf8_get_char_validated(text + i, length - i);
         const bool valid = c != static_cast<gunichar>(-1) && c != static_cast<gunichar>(-2);
         const int next = valid ? static_cast<int>(g_utf8_next_char(text + i) - text) : i + 1;
-        if (valid && IsCjk(c)) {
+        if (valid && IsCjkCharacter(c)) {
             if (run.empty()) {
                 if (int rc = flushPlain(i); rc != SQLITE_OK) {
                     return rc;
@@ -299,7 +282,7 @@ void ExcerptFunction(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_cont
             // A pair's second character stands at the next position.
             if (pairs && k == size - 1 && pos + 1 < kExcerptWords) {
                 const TCharAt& n = scan.Ranges[std::size_t(pos + 1)];
-                if (n.Start == r.End && IsCjk(g_utf8_get_char(text + n.Start))) {
+                if (n.Start == r.End && IsCjkCharacter(g_utf8_get_char(text + n.Start))) {
                     to = n.End;
                 }
             }
@@ -354,6 +337,23 @@ void InflateFunction(sqlite3_context* result, int, sqlite3_value** args) {
 }
 
 } // namespace
+
+bool IsCjkCharacter(std::uint32_t c) {
+    if (c < 0x1100) {
+        return false;
+    }
+    switch (g_unichar_get_script(c)) {
+    case G_UNICODE_SCRIPT_HAN:
+    case G_UNICODE_SCRIPT_HIRAGANA:
+    case G_UNICODE_SCRIPT_KATAKANA:
+    case G_UNICODE_SCRIPT_HANGUL:
+    case G_UNICODE_SCRIPT_BOPOMOFO:
+        return true;
+    default:
+        // The long-vowel mark belongs to Katakana words though its script is common.
+        return c == 0x30FC;
+    }
+}
 
 void RegisterSearchFunctions(sqlite3* db) {
     fts5_api* api = Fts5Api(db);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace kiva {
 // - the function kiva_inflate(blob), the text that the index keeps deflated.
 // Raises Exception when the SQLite library has no FTS5.
 void RegisterSearchFunctions(sqlite3* db);
+
+// Whether a character belongs to the scripts written without spaces between words (Chinese,
+// Japanese, Korean), which the index splits into character pairs.
+bool IsCjkCharacter(std::uint32_t c);
 
 // The excerpt's marks. Page text never holds control characters, so they cannot clash.
 inline constexpr char kExcerptMarkStart = '\x01';
