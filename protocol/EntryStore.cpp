@@ -204,6 +204,8 @@ struct TEntryStore::TState {
     std::list<std::shared_ptr<TSlot>> Lru;
     std::deque<std::shared_ptr<TSlot>> Queue;
     int OpenFiles = 0;
+    // Entries a worker is extracting or has not yet let go of.
+    int Extracting = 0;
     std::int64_t Bytes = 0;
     std::weak_ptr<const TFileDescriptor> ArchiveFile;
     std::vector<std::thread> Workers;
@@ -398,7 +400,8 @@ void TEntryStore::TState::Work() noexcept {
         if (!slot) {
             return;
         }
-        const std::shared_ptr<TEntryFile> file = slot->File;
+        std::shared_ptr<TEntryFile> file = slot->File;
+        ++Extracting;
         lock.unlock();
         TEntryFile::TOutcome outcome;
         try {
@@ -407,12 +410,15 @@ void TEntryStore::TState::Work() noexcept {
             outcome.Error = e.what();
         }
         // The slot's stage changes before readers learn the end, so a reader that lets go on
-        // hearing it finds the entry done.
+        // hearing it finds the entry done. The worker's own reference goes before its hold, so
+        // that an entry it let go of closes when it is evicted.
         lock.lock();
         Finished(slot, outcome);
         lock.unlock();
         file->Finish(outcome);
+        file.reset();
         lock.lock();
+        --Extracting;
         UnpinLocked(slot);
     }
 }
@@ -562,6 +568,7 @@ TEntryStore::TUsage TEntryStore::Usage() const {
     u.OpenFiles = s.OpenFiles;
     u.Bytes = s.Bytes;
     u.Budget = s.Budget;
+    u.Extracting = s.Extracting;
     u.Queued = static_cast<int>(std::count_if(s.Queue.begin(), s.Queue.end(), [](const auto& slot) {
         return slot->Stage == TState::TSlot::sQueued;
     }));

@@ -72,8 +72,9 @@ public:
         int OpenFiles = 0;      // entry files open (or reserved by a running extraction)
         std::int64_t Bytes = 0; // bytes they hold (or reserve)
         std::int64_t Budget = 0;
-        int Queued = 0;  // entries waiting for a worker
-        int Streams = 0; // entries streaming to their reader
+        int Queued = 0;     // entries waiting for a worker
+        int Extracting = 0; // entries a worker is extracting or has not yet let go of
+        int Streams = 0;    // entries streaming to their reader
     };
     TUsage Usage() const;
 

@@ -89,10 +89,14 @@ protected:
     std::shared_ptr<TEntryFile> Open(const std::string& name) {
         return Store().Open(arc.IndexOfFile(name));
     }
-    // Opens an entry and reads it whole; the hold is let go at once unless kept.
+    // Opens an entry and reads it whole; the hold is let go at once unless kept. Returns once
+    // the worker has let go of the entry too, so that entries are let go in the order fetched.
     std::string Fetch(const std::string& name, std::shared_ptr<TEntryFile>* keep = nullptr) {
         auto file = Open(name);
         std::string bytes = ReadWhole(*file);
+        for (int i = 0; i < 10000 && Store().Usage().Extracting > 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         if (keep) {
             *keep = std::move(file);
         }
