@@ -1,8 +1,10 @@
 #include "FileDescriptor.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstddef>
-#include <unistd.h>
 
 namespace kiva {
 
@@ -77,6 +79,28 @@ bool WriteAt(int fd, const void* buffer, std::int64_t count, std::int64_t offset
         const ssize_t w = ::pwrite(fd, p + done, left, static_cast<off_t>(offset + done));
         if (w == 0) {
             errno = ENOSPC;
+            return ssize_t(-1);
+        }
+        return w;
+    });
+    return n == count;
+}
+
+std::int64_t ReadSome(int fd, void* buffer, std::int64_t count) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, static_cast<std::size_t>(count));
+        if (n >= 0 || errno != EINTR) {
+            return n;
+        }
+    }
+}
+
+bool SendAll(int fd, const void* buffer, std::int64_t count) {
+    const auto* p = static_cast<const char*>(buffer);
+    const std::int64_t n = Repeat(count, [&](std::int64_t done, std::size_t left) {
+        const ssize_t w = ::send(fd, p + done, left, MSG_NOSIGNAL);
+        if (w == 0) {
+            errno = EPIPE;
             return ssize_t(-1);
         }
         return w;

@@ -49,5 +49,11 @@ std::int64_t ReadAt(int fd, void* buffer, std::int64_t count, std::int64_t offse
 bool WriteAll(int fd, const void* buffer, std::int64_t count);
 // The same at offset (pwrite).
 bool WriteAt(int fd, const void* buffer, std::int64_t count, std::int64_t offset);
+// Reads what is there, at most count bytes, waiting for the first (one read that goes on after
+// interruptions). Returns the bytes read, 0 at the end, or -1 on an error (errno tells which).
+std::int64_t ReadSome(int fd, void* buffer, std::int64_t count);
+// Writes all count bytes to a connected socket, like WriteAll, but a peer that has gone gives
+// an error (EPIPE) instead of the signal that would end the process.
+bool SendAll(int fd, const void* buffer, std::int64_t count);
 
 } // namespace kiva

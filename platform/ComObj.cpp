@@ -4,10 +4,37 @@
 #include <new>
 #include <vector>
 
-#include "ComServer.h"
 #include "Registry.h"
 
 namespace kiva {
+
+namespace {
+
+// Live objects and locks of every server in the process.
+std::atomic<int> liveObjects{0};
+
+} // namespace
+
+// ---- TComObjectHost
+
+void TComObjectHost::CountObject(bool created) {
+    if (created) {
+        ++objectCount_;
+        ++liveObjects;
+        return;
+    }
+    // An unlock without a lock counts for nothing.
+    int count = objectCount_.load();
+    while (count > 0 && !objectCount_.compare_exchange_weak(count, count - 1)) {
+    }
+    if (count == 0) {
+        return;
+    }
+    --liveObjects;
+    if (count == 1) {
+        LastObjectReleased();
+    }
+}
 
 // ---- TComObject
 
@@ -24,7 +51,7 @@ void TComObject::SetFactory(TComObjectFactory* factory) {
         return;
     }
     factory_ = factory;
-    server_ = &factory->ComServer();
+    server_ = &factory->Server();
     server_->CountObject(true);
 }
 
@@ -72,16 +99,16 @@ HRESULT TComObject::InterfaceSupportsErrorInfo(REFIID iid) {
 
 // ---- TComObjectFactory
 
-TComObjectFactory::TComObjectFactory(TComServer& server, TCreator creator, REFCLSID classID,
+TComObjectFactory::TComObjectFactory(TComObjectHost& server, TCreator creator, REFCLSID classID,
                                      std::string className, std::string description,
                                      TClassInstancing instancing, TThreadingModel threadingModel)
     : server_(server), creator_(std::move(creator)), classID_(classID),
       className_(std::move(className)), description_(std::move(description)),
       instancing_(instancing), threadingModel_(threadingModel) {}
 
-TComObjectFactory* TComObjectFactory::Create(TComServer& server, TCreator creator, REFCLSID classID,
-                                             std::string className, std::string description,
-                                             TClassInstancing instancing,
+TComObjectFactory* TComObjectFactory::Create(TComObjectHost& server, TCreator creator,
+                                             REFCLSID classID, std::string className,
+                                             std::string description, TClassInstancing instancing,
                                              TThreadingModel threadingModel) {
     std::unique_ptr<TComObjectFactory> f(
         new TComObjectFactory(server, std::move(creator), classID, std::move(className),
@@ -319,7 +346,7 @@ bool OleInitialized() {
 }
 
 int ComObjectCount() {
-    return ComServer().ObjectCount();
+    return liveObjects.load();
 }
 
 } // namespace kiva

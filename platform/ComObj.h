@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -130,7 +131,34 @@ private:
 };
 
 class TComObjectFactory;
-class TComServer;
+
+// What the factories of a COM server and the objects they make need of it: the count of live
+// objects (and locks), which keeps the server running, the executable that serves the classes,
+// and ownership of the factories. TComServer is the program's one.
+class TComObjectHost {
+public:
+    TComObjectHost(const TComObjectHost&) = delete;
+    TComObjectHost& operator=(const TComObjectHost&) = delete;
+
+    int ObjectCount() const { return objectCount_.load(); }
+    // Full path of the executable that serves the classes.
+    virtual std::string ServerFileName() const = 0;
+
+protected:
+    TComObjectHost() = default;
+    ~TComObjectHost() = default;
+    // Called when the last live object or lock goes away.
+    virtual void LastObjectReleased() {}
+
+private:
+    friend class TComObject;
+    friend class TComObjectFactory;
+    virtual void AddFactory(std::unique_ptr<TComObjectFactory> factory) = 0;
+    void CountObject(bool created);
+
+    // Objects may be released on any thread.
+    std::atomic<int> objectCount_{0};
+};
 
 // The base of the program's component objects: a reference count that frees the object at its
 // last release, and the answers for IUnknown and ISupportErrorInfo. Derived classes add their
@@ -168,7 +196,7 @@ private:
     std::atomic<ULONG> refCount_{0};
     TComObjectFactory* factory_ = nullptr;
     // Kept apart from the factory: the server outlives factories destroyed at program end.
-    TComServer* server_ = nullptr;
+    TComObjectHost* server_ = nullptr;
 };
 
 // A component object with further interfaces: one QueryInterface, AddRef and Release that
@@ -205,7 +233,7 @@ public:
     using TCreator = std::function<TComObject*()>;
 
     // Creates the factory and hands it to the server, which owns it from then on.
-    static TComObjectFactory* Create(TComServer& server, TCreator creator, REFCLSID classID,
+    static TComObjectFactory* Create(TComObjectHost& server, TCreator creator, REFCLSID classID,
                                      std::string className, std::string description,
                                      TClassInstancing instancing,
                                      TThreadingModel threadingModel = tmSingle);
@@ -219,7 +247,7 @@ public:
     HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
     HRESULT LockServer(BOOL lock) override;
 
-    TComServer& ComServer() const { return server_; }
+    TComObjectHost& Server() const { return server_; }
     const CLSID& ClassID() const { return classID_; }
     const std::string& ClassName() const { return className_; }
     const std::string& Description() const { return description_; }
@@ -236,11 +264,11 @@ public:
     void UpdateRegistry(bool doRegister);
 
 private:
-    TComObjectFactory(TComServer& server, TCreator creator, REFCLSID classID, std::string className,
-                      std::string description, TClassInstancing instancing,
+    TComObjectFactory(TComObjectHost& server, TCreator creator, REFCLSID classID,
+                      std::string className, std::string description, TClassInstancing instancing,
                       TThreadingModel threadingModel);
 
-    TComServer& server_;
+    TComObjectHost& server_;
     TCreator creator_;
     CLSID classID_;
     std::string className_;

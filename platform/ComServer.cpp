@@ -69,15 +69,8 @@ void TComServer::AddFactory(std::unique_ptr<TComObjectFactory> factory) {
     factories_.push_back(std::move(factory));
 }
 
-void TComServer::CountObject(bool created) {
-    if (created) {
-        ++objectCount_;
-        return;
-    }
-    if (objectCount_ == 0) {
-        return;
-    }
-    if (--objectCount_ == 0 && startMode_ == smAutomation && OnLastRelease) {
+void TComServer::LastObjectReleased() {
+    if (startMode_ == smAutomation && OnLastRelease) {
         OnLastRelease();
     }
 }

@@ -28,7 +28,7 @@ TComServerSwitches ParseComServerSwitches(const std::vector<std::string>& args);
 
 // The program's COM server: owns the class factories, answers the start-up switches and keeps
 // the count of live objects that the factories made.
-class TComServer {
+class TComServer final : public TComObjectHost {
 public:
     TComServer();
     ~TComServer();
@@ -44,12 +44,10 @@ public:
     void Finalize();
 
     TStartMode StartMode() const { return startMode_; }
-    // Full path of the executable that serves the classes.
-    std::string ServerFileName() const;
+    std::string ServerFileName() const override;
     // Used by tests and tools that register on behalf of another executable.
     void SetServerFileName(std::string fileName) { serverFileName_ = std::move(fileName); }
 
-    int ObjectCount() const { return objectCount_; }
     int FactoryCount() const { return static_cast<int>(factories_.size()); }
     TComObjectFactory* Factory(int i) const { return factories_.at(i).get(); }
     TComObjectFactory* FindFactory(REFCLSID classID) const;
@@ -59,15 +57,12 @@ public:
     std::function<void()> OnLastRelease;
 
 private:
-    friend class TComObjectFactory;
-    friend class TComObject;
-    void AddFactory(std::unique_ptr<TComObjectFactory> factory);
-    void CountObject(bool created);
+    void AddFactory(std::unique_ptr<TComObjectFactory> factory) override;
+    void LastObjectReleased() override;
 
     TStartMode startMode_ = smStandalone;
     std::string serverFileName_;
     std::vector<std::unique_ptr<TComObjectFactory>> factories_;
-    int objectCount_ = 0;
 };
 
 // The program's one server, alive from first use to program end.

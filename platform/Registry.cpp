@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "FileDescriptor.h"
+
 namespace kiva {
 
 namespace {
@@ -181,28 +183,17 @@ void Save(const std::string& fileName, const TRegData& data) {
     const std::string dir = fileName.substr(0, fileName.find_last_of('/'));
     MakeDirs(dir);
     std::string temp = fileName + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
+    TFileDescriptor fd(mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd) {
         throw ERegistryError(
             Format("Unable to write the registry file %s: %s", fileName, std::strerror(errno)));
     }
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    ok = ok && fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
+    // The new text replaces the old file only once it is safely on disk, so a crash leaves one
+    // or the other whole.
+    const bool ok =
+        WriteAll(fd.Get(), text.data(), std::ssize(text)) && fsync(fd.Get()) == 0 && fd.Close();
     if (!ok || std::rename(temp.c_str(), fileName.c_str()) != 0) {
-        const int err = ok ? errno : savedErrno;
+        const int err = errno;
         ::unlink(temp.c_str());
         throw ERegistryError(
             Format("Unable to write the registry file %s: %s", fileName, std::strerror(err)));

@@ -1,9 +1,7 @@
 #include "LoopbackServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/random.h>
@@ -13,21 +11,18 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
-#include <vector>
 
-#include "EntryStore.h"
 #include "ContentUrl.h"
+#include "EntryStore.h"
 #include "SysUtils.h"
+#include "Trace.h"
 #include "ZLIBArchive2.h"
 
 namespace kiva {
 
 namespace {
 
-constexpr std::size_t kMaxRequestHead = 16 * 1024;
-constexpr int kIdleSeconds = 30;
 constexpr std::int64_t kSendChunk = 256 * 1024;
 // How long a response waits for bytes that an extraction has not delivered yet, in steps
 // that let a stopping server end the wait.
@@ -35,17 +30,10 @@ constexpr auto kWaitStep = std::chrono::milliseconds(200);
 constexpr int kMaxWaitSteps = 60 * 5;
 
 std::string RandomPrefix() {
+    // Up to 256 bytes come whole from getrandom, never cut short by a signal.
     unsigned char bytes[16];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            throw Exception("No random numbers for the media server");
-        }
-        got += static_cast<std::size_t>(n);
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        throw Exception(Format("No random numbers for the media server. %s", std::strerror(errno)));
     }
     static const char digits[] = "0123456789abcdef";
     std::string prefix;
@@ -54,24 +42,6 @@ std::string RandomPrefix() {
         prefix += digits[b & 15];
     }
     return prefix;
-}
-
-bool ParseNumber(std::string_view text, std::int64_t& value) {
-    if (text.empty() || text.size() > 18) {
-        return false;
-    }
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && value >= 0;
-}
-
-std::string_view TrimView(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-        s.remove_suffix(1);
-    }
-    return s;
 }
 
 // Media and WebAssembly need their types. Everything else is declared as plain bytes: the
@@ -83,67 +53,6 @@ std::string ResponseTypeHeader(std::string_view name) {
            "\r\n";
 }
 
-struct TRequest {
-    std::string Method;
-    std::string Target;
-    bool Http11 = true;
-    std::string Host;
-    std::string Range;
-    std::string Origin;
-    std::string Connection;
-    std::string PreflightMethod;
-    std::string PreflightHeaders;
-    bool HasBody = false;
-};
-
-// Parses a request head (without its final empty line); false when it is malformed.
-bool ParseRequest(std::string_view head, TRequest& r) {
-    std::size_t lineEnd = head.find("\r\n");
-    const std::string_view line = head.substr(0, lineEnd);
-    const std::size_t sp1 = line.find(' ');
-    const std::size_t sp2 = line.rfind(' ');
-    if (sp1 == std::string_view::npos || sp2 == sp1) {
-        return false;
-    }
-    r.Method = std::string(line.substr(0, sp1));
-    r.Target = std::string(line.substr(sp1 + 1, sp2 - sp1 - 1));
-    const std::string_view version = line.substr(sp2 + 1);
-    if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-        return false;
-    }
-    r.Http11 = version == "HTTP/1.1";
-    while (lineEnd != std::string_view::npos) {
-        const std::size_t start = lineEnd + 2;
-        lineEnd = head.find("\r\n", start);
-        const std::string_view field = head.substr(start, lineEnd - start);
-        if (field.empty()) {
-            continue;
-        }
-        const std::size_t colon = field.find(':');
-        if (colon == std::string_view::npos || colon == 0) {
-            return false;
-        }
-        const std::string name = AnsiLowerCaseAscii(field.substr(0, colon));
-        const std::string value(TrimView(field.substr(colon + 1)));
-        if (name == "host") {
-            r.Host = value;
-        } else if (name == "range") {
-            r.Range = value;
-        } else if (name == "origin") {
-            r.Origin = value;
-        } else if (name == "connection") {
-            r.Connection = AnsiLowerCaseAscii(value);
-        } else if (name == "access-control-request-method") {
-            r.PreflightMethod = value;
-        } else if (name == "access-control-request-headers") {
-            r.PreflightHeaders = value;
-        } else if ((name == "content-length" && value != "0") || name == "transfer-encoding") {
-            r.HasBody = true;
-        }
-    }
-    return true;
-}
-
 // A header list a preflight may be granted: tokens, commas and blanks only.
 bool IsHeaderList(std::string_view s) {
     return std::all_of(s.begin(), s.end(), [](char c) {
@@ -152,58 +61,27 @@ bool IsHeaderList(std::string_view s) {
     });
 }
 
-bool SendAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+bool SendText(int fd, const std::string& text) {
+    return SendAll(fd, text.data(), std::ssize(text));
+}
+
+TFileDescriptor Listen(std::uint16_t& port) {
+    TFileDescriptor fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (!fd || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd.Get(), 64) != 0 ||
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw Exception(Format("Cannot start the media server. %s", std::strerror(errno)));
     }
-    return true;
+    port = ntohs(address.sin_port);
+    return fd;
 }
 
 } // namespace
-
-TRangeAnswer ParseByteRange(std::string_view header, std::int64_t size, TByteRange& range) {
-    constexpr std::string_view unit = "bytes=";
-    header = TrimView(header);
-    if (header.size() <= unit.size() || !SameTextAscii(header.substr(0, unit.size()), unit)) {
-        return TRangeAnswer::raWhole;
-    }
-    const std::string_view ranges = TrimView(header.substr(unit.size()));
-    const std::size_t dash = ranges.find('-');
-    if (dash == std::string_view::npos || ranges.find(',') != std::string_view::npos) {
-        return TRangeAnswer::raWhole;
-    }
-    const std::string_view first = TrimView(ranges.substr(0, dash));
-    const std::string_view last = TrimView(ranges.substr(dash + 1));
-    std::int64_t a = 0;
-    std::int64_t b = 0;
-    if (first.empty()) {
-        // The last COUNT bytes.
-        if (!ParseNumber(last, b)) {
-            return TRangeAnswer::raWhole;
-        }
-        if (b == 0 || size == 0) {
-            return TRangeAnswer::raUnsatisfiable;
-        }
-        range = {std::max<std::int64_t>(0, size - b), size - 1};
-        return TRangeAnswer::raPart;
-    }
-    if (!ParseNumber(first, a) || (!last.empty() && (!ParseNumber(last, b) || b < a))) {
-        return TRangeAnswer::raWhole;
-    }
-    if (a >= size) {
-        return TRangeAnswer::raUnsatisfiable;
-    }
-    range = {a, last.empty() ? size - 1 : std::min(b, size - 1)};
-    return TRangeAnswer::raPart;
-}
 
 std::vector<std::string> TLoopbackServer::BulkPaths(const TZLBArc2& archive) {
     std::vector<std::string> paths;
@@ -222,41 +100,35 @@ std::vector<std::string> TLoopbackServer::BulkPaths(const TZLBArc2& archive) {
 }
 
 struct TLoopbackServer::TConnection {
-    int Fd = -1;
+    TFileDescriptor Fd;
     std::atomic<bool> Finished{false};
     std::thread Thread;
 };
 
-TLoopbackServer::TLoopbackServer(TEntryStore& store)
-    : store_(store), reader_(std::make_unique<TZLBArc2>(nullptr)), prefix_(RandomPrefix()) {
+// What one request is answered with. File holds the entry for as long as the answer is sent,
+// which keeps the store from closing it meanwhile.
+struct TLoopbackServer::TAnswer {
+    std::string Status;
+    std::string Headers;
+    bool KeepAlive = true;
+    bool SendBody = false;
+    TByteRange Range;
+    std::shared_ptr<TEntryFile> File;
+};
+
+TLoopbackServer::TLoopbackServer(TEntryStore& store, std::chrono::milliseconds idleTime)
+    : store_(store), reader_(std::make_unique<TZLBArc2>(nullptr)), idleTime_(idleTime),
+      prefix_(RandomPrefix()) {
     const TZLBArc2& archive = store.Archive();
     reader_->OpenSameArchive(archive);
     reader_->SavePaths = archive.SavePaths;
     reader_->VerifyFileCRC = archive.VerifyFileCRC;
 
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0) {
+    listen_ = Listen(port_);
+    wake_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!wake_) {
         throw Exception(Format("Cannot start the media server. %s", std::strerror(errno)));
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(listenFd_, 64) != 0 ||
-        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        const int err = errno;
-        ::close(listenFd_);
-        throw Exception(Format("Cannot start the media server. %s", std::strerror(err)));
-    }
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
-        const int err = errno;
-        ::close(listenFd_);
-        throw Exception(Format("Cannot start the media server. %s", std::strerror(err)));
-    }
-    port_ = ntohs(address.sin_port);
     host_ = "127.0.0.1:" + std::to_string(port_);
     baseUrl_ = "http://" + host_ + "/" + prefix_ + "/";
     acceptThread_ = std::thread(&TLoopbackServer::AcceptLoop, this);
@@ -264,26 +136,24 @@ TLoopbackServer::TLoopbackServer(TEntryStore& store)
 
 TLoopbackServer::~TLoopbackServer() {
     stop_ = true;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    Wake();
     if (acceptThread_.joinable()) {
         acceptThread_.join();
     }
-    {
-        std::lock_guard lock(mutex_);
-        for (auto& c : connections_) {
-            // Wakes a connection blocked in a read or a write.
-            ::shutdown(c->Fd, SHUT_RDWR);
-        }
+    // The accept thread has gone, so the list changes no more.
+    for (auto& c : connections_) {
+        // Wakes a connection blocked in a read, a wait or a write.
+        ::shutdown(c->Fd.Get(), SHUT_RDWR);
     }
     for (auto& c : connections_) {
-        if (c->Thread.joinable()) {
-            c->Thread.join();
-        }
-        ::close(c->Fd);
+        c->Thread.join();
     }
-    ::close(listenFd_);
-    ::close(wakeFd_);
+}
+
+void TLoopbackServer::Wake() const {
+    const std::uint64_t one = 1;
+    // The counter only grows until the accept thread reads it, so a full one still wakes.
+    [[maybe_unused]] const bool woken = WriteAll(wake_.Get(), &one, sizeof one);
 }
 
 void TLoopbackServer::ReapFinished() {
@@ -291,7 +161,6 @@ void TLoopbackServer::ReapFinished() {
     for (auto it = connections_.begin(); it != connections_.end();) {
         if ((*it)->Finished) {
             (*it)->Thread.join();
-            ::close((*it)->Fd);
             it = connections_.erase(it);
         } else {
             ++it;
@@ -301,187 +170,242 @@ void TLoopbackServer::ReapFinished() {
 
 void TLoopbackServer::AcceptLoop() noexcept {
     while (!stop_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, 1000) < 0 && errno != EINTR) {
+        pollfd fds[2] = {{listen_.Get(), POLLIN, 0}, {wake_.Get(), POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            TraceError("the media server", std::strerror(errno));
             return;
         }
         if (fds[1].revents & POLLIN) {
             std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+            [[maybe_unused]] const std::int64_t n = ReadSome(wake_.Get(), &count, sizeof count);
         }
         ReapFinished();
         if (stop_ || !(fds[0].revents & POLLIN)) {
             continue;
         }
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
+        TFileDescriptor fd(::accept4(listen_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!fd) {
             continue;
         }
         std::lock_guard lock(mutex_);
         if (static_cast<int>(connections_.size()) >= kMaxConnections) {
-            ::close(fd);
+            // Said without waiting: a client that does not read it is not waited for.
+            static constexpr std::string_view busy =
+                "HTTP/1.1 503 Service Unavailable\r\n"
+                "Content-Length: 0\r\nConnection: close\r\n\r\n";
+            [[maybe_unused]] const ssize_t n =
+                ::send(fd.Get(), busy.data(), busy.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             continue;
         }
-        const timeval idle{kIdleSeconds, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
+        // A peer that stops reading a reply holds its connection no longer than an idle one.
+        const timeval idle{static_cast<time_t>(idleTime_.count() / 1000),
+                           static_cast<suseconds_t>(idleTime_.count() % 1000 * 1000)};
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &idle, sizeof idle);
         try {
             auto c = std::make_unique<TConnection>();
-            c->Fd = fd;
+            c->Fd = std::move(fd);
             TConnection& ref = *c;
             connections_.push_back(std::move(c));
             ref.Thread = std::thread([this, &ref] {
                 Serve(ref);
                 // The peer learns at once that the reply is complete; the socket itself is
                 // closed when the thread is reaped.
-                ::shutdown(ref.Fd, SHUT_RDWR);
+                ::shutdown(ref.Fd.Get(), SHUT_RDWR);
                 ref.Finished = true;
-                const std::uint64_t one = 1;
-                [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+                Wake();
             });
         } catch (...) {
+            // No thread for the connection: it is turned away, and the server goes on.
+            TraceCaughtError("the media server");
             connections_.pop_back();
-            ::close(fd);
         }
     }
 }
 
-void TLoopbackServer::Serve(TConnection& connection) noexcept {
-    const int fd = connection.Fd;
-    std::string pending;
-    std::vector<char> buffer(static_cast<std::size_t>(kSendChunk));
-    try {
-        while (!stop_) {
-            // One request head, possibly after bytes of the previous read.
-            std::size_t end;
-            while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-                if (pending.size() > kMaxRequestHead) {
-                    const char* tooLarge = "HTTP/1.1 431 Request Header Fields Too Large\r\n"
-                                           "Content-Length: 0\r\nConnection: close\r\n\r\n";
-                    SendAll(fd, tooLarge, std::strlen(tooLarge));
-                    return;
-                }
-                char chunk[4096];
-                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-                if (n < 0 && errno == EINTR) {
-                    continue;
-                }
-                if (n <= 0) {
-                    return;
-                }
-                pending.append(chunk, static_cast<std::size_t>(n));
-            }
-            const std::string head = pending.substr(0, end);
-            pending.erase(0, end + 4);
+bool TLoopbackServer::ReceiveHead(int fd, std::string& pending, std::string& head) const {
+    // The whole head must arrive within the idle time from the moment the connection waits
+    // for it, so a client that trickles bytes cannot hold a connection for ever.
+    const auto deadline = std::chrono::steady_clock::now() + idleTime_;
+    std::size_t end;
+    while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+        if (pending.size() > kMaxRequestHead) {
+            SendText(fd, "HTTP/1.1 431 Request Header Fields Too Large\r\n"
+                         "Content-Length: 0\r\nConnection: close\r\n\r\n");
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || stop_) {
+            return false;
+        }
+        char chunk[4096];
+        const std::int64_t n = ReadSome(fd, chunk, sizeof chunk);
+        if (n <= 0) {
+            return false;
+        }
+        pending.append(chunk, static_cast<std::size_t>(n));
+    }
+    head = pending.substr(0, end);
+    pending.erase(0, end + 4);
+    return true;
+}
 
-            TRequest request;
-            std::string status;
-            std::string headers;
-            bool keepAlive = true;
-            std::shared_ptr<TEntryFile> file;
-            TByteRange range;
-            bool sendBody = false;
-            const bool parsed = ParseRequest(head, request);
-            keepAlive = parsed && request.Http11 && request.Connection != "close";
-            const std::string root = "/" + prefix_ + "/";
-            const bool ownOrigin = request.Origin == kAllowedOrigin;
-            if (ownOrigin) {
-                headers += "Access-Control-Allow-Origin: " + std::string(kAllowedOrigin) + "\r\n";
-                headers += "Access-Control-Expose-Headers: Content-Length, Content-Range, "
-                           "Accept-Ranges, Content-Type\r\n";
+TLoopbackServer::TAnswer TLoopbackServer::Answer(const THttpRequest& request, bool parsed) const {
+    TAnswer a;
+    a.KeepAlive = parsed && request.Http11 && request.Connection != "close";
+    const std::string root = "/" + prefix_ + "/";
+    const bool ownOrigin = request.Origin == kAllowedOrigin;
+    if (ownOrigin) {
+        a.Headers += "Access-Control-Allow-Origin: " + std::string(kAllowedOrigin) + "\r\n";
+        a.Headers += "Access-Control-Expose-Headers: Content-Length, Content-Range, "
+                     "Accept-Ranges, Content-Type\r\n";
+    }
+    a.Headers += "Vary: Origin\r\n";
+    if (!parsed || request.Host.empty()) {
+        a.Status = "400 Bad Request";
+        a.KeepAlive = false;
+        return a;
+    }
+    if (request.Host != host_ || request.Target.rfind(root, 0) != 0) {
+        // Other names of this address (a rebound domain) and other paths see nothing.
+        a.Status = "404 Not Found";
+        return a;
+    }
+    if (request.HasBody) {
+        a.Status = "405 Method Not Allowed";
+        a.Headers += "Allow: GET, HEAD, OPTIONS\r\n";
+        a.KeepAlive = false;
+        return a;
+    }
+    if (request.Method == "OPTIONS" && ownOrigin &&
+        (request.PreflightMethod == "GET" || request.PreflightMethod == "HEAD") &&
+        IsHeaderList(request.PreflightHeaders)) {
+        a.Status = "204 No Content";
+        a.Headers += "Access-Control-Allow-Methods: GET, HEAD\r\n";
+        if (!request.PreflightHeaders.empty()) {
+            a.Headers += "Access-Control-Allow-Headers: " + request.PreflightHeaders + "\r\n";
+        }
+        a.Headers += "Access-Control-Max-Age: 600\r\n";
+        return a;
+    }
+    if (request.Method != "GET" && request.Method != "HEAD") {
+        a.Status = "405 Method Not Allowed";
+        a.Headers += "Allow: GET, HEAD, OPTIONS\r\n";
+        return a;
+    }
+    const std::string url = std::string(kContentRoot) + request.Target.substr(root.size());
+    const TUrlEntry found = FindUrlEntry(*reader_, url);
+    if (found.Index < 0) {
+        a.Status = "404 Not Found";
+        return a;
+    }
+    const std::int64_t size =
+        std::max<std::int64_t>(0, reader_->GetFileEntry(found.Index).UncompressedSize);
+    // An entry too large for the store inflates straight to its one reader, from its start:
+    // a range request gets the whole body (HTTP lets a server ignore Range), and the client
+    // learns that this entry does not seek.
+    const bool streamed = store_.Streams(found.Index);
+    a.Headers += ResponseTypeHeader(found.Name);
+    a.Headers += streamed ? "Accept-Ranges: none\r\n" : "Accept-Ranges: bytes\r\n";
+    // The entry files are the cache; the browser keeps no second copy.
+    a.Headers += "Cache-Control: no-store\r\n";
+    switch (streamed ? TRangeAnswer::raWhole : ParseByteRange(request.Range, size, a.Range)) {
+    case TRangeAnswer::raWhole:
+        a.Status = "200 OK";
+        a.Range = {0, size - 1};
+        a.SendBody = size > 0;
+        break;
+    case TRangeAnswer::raPart:
+        a.Status = "206 Partial Content";
+        a.Headers += "Content-Range: bytes " + std::to_string(a.Range.First) + "-" +
+                     std::to_string(a.Range.Last) + "/" + std::to_string(size) + "\r\n";
+        a.SendBody = true;
+        break;
+    case TRangeAnswer::raUnsatisfiable:
+        a.Status = "416 Range Not Satisfiable";
+        a.Headers += "Content-Range: bytes */" + std::to_string(size) + "\r\n";
+        break;
+    }
+    // A HEAD needs no bytes, so it starts no extraction.
+    if (a.SendBody && request.Method == "GET") {
+        try {
+            a.File = store_.Open(found.Index);
+        } catch (const std::exception&) {
+            // The store is closing, or too many large entries stream at once.
+            TraceCaughtError("the media server");
+            return TAnswer{"503 Service Unavailable", "Vary: Origin\r\n", false, false, {}, {}};
+        }
+    }
+    return a;
+}
+
+bool TLoopbackServer::SendBody(int fd, const TAnswer& answer, std::vector<char>& buffer) const {
+    TEntryFile& file = *answer.File;
+    std::int64_t at = answer.Range.First;
+    const std::int64_t stopAt = answer.Range.Last + 1;
+    int waited = 0;
+    while (at < stopAt && !stop_) {
+        const std::int64_t n =
+            file.ReadAvailable(at, buffer.data(), std::min<std::int64_t>(kSendChunk, stopAt - at));
+        if (n > 0) {
+            if (!SendAll(fd, buffer.data(), n)) {
+                return false;
             }
-            headers += "Vary: Origin\r\n";
-            if (!parsed || request.Host.empty()) {
-                status = "400 Bad Request";
-                keepAlive = false;
-            } else if (request.Host != host_ || request.Target.rfind(root, 0) != 0) {
-                // Other names of this address (a rebound domain) and other paths see nothing.
-                status = "404 Not Found";
-            } else if (request.HasBody) {
-                status = "405 Method Not Allowed";
-                headers += "Allow: GET, HEAD, OPTIONS\r\n";
-                keepAlive = false;
-            } else if (request.Method == "OPTIONS" && ownOrigin &&
-                       (request.PreflightMethod == "GET" || request.PreflightMethod == "HEAD") &&
-                       IsHeaderList(request.PreflightHeaders)) {
-                status = "204 No Content";
-                headers += "Access-Control-Allow-Methods: GET, HEAD\r\n";
-                if (!request.PreflightHeaders.empty()) {
-                    headers += "Access-Control-Allow-Headers: " + request.PreflightHeaders + "\r\n";
-                }
-                headers += "Access-Control-Max-Age: 600\r\n";
-            } else if (request.Method != "GET" && request.Method != "HEAD") {
-                status = "405 Method Not Allowed";
-                headers += "Allow: GET, HEAD, OPTIONS\r\n";
-            } else {
-                const std::string url =
-                    std::string(kContentRoot) + request.Target.substr(root.size());
-                const TUrlEntry found = FindUrlEntry(*reader_, url);
-                if (found.Index < 0) {
-                    status = "404 Not Found";
-                } else {
-                    file = store_.Open(found.Index);
-                    const std::int64_t size = file->ExpectedSize();
-                    headers += ResponseTypeHeader(found.Name);
-                    headers += "Accept-Ranges: bytes\r\n";
-                    // The entry files are the cache; the browser keeps no second copy.
-                    headers += "Cache-Control: no-store\r\n";
-                    switch (ParseByteRange(request.Range, size, range)) {
-                    case TRangeAnswer::raWhole:
-                        status = "200 OK";
-                        range = {0, size - 1};
-                        sendBody = size > 0;
-                        break;
-                    case TRangeAnswer::raPart:
-                        status = "206 Partial Content";
-                        headers += "Content-Range: bytes " + std::to_string(range.First) + "-" +
-                                   std::to_string(range.Last) + "/" + std::to_string(size) + "\r\n";
-                        sendBody = true;
-                        break;
-                    case TRangeAnswer::raUnsatisfiable:
-                        status = "416 Range Not Satisfiable";
-                        headers += "Content-Range: bytes */" + std::to_string(size) + "\r\n";
-                        break;
-                    }
-                }
-            }
-            const std::int64_t length = sendBody ? range.Last - range.First + 1 : 0;
-            std::string reply =
-                "HTTP/1.1 " + status + "\r\n" + headers +
+            at += n;
+            waited = 0;
+            continue;
+        }
+        const TEntryFile::TProgress p = file.WaitFor(at, kWaitStep);
+        // An entry that ends short of its announced size, or fails, breaks the response off:
+        // the client must not take a short body for the whole.
+        if ((p.Done && p.Available <= at) || ++waited > kMaxWaitSteps) {
+            return false;
+        }
+    }
+    return at == stopAt;
+}
+
+void TLoopbackServer::Serve(TConnection& connection) noexcept {
+    const int fd = connection.Fd.Get();
+    std::string pending;
+    std::vector<char> buffer;
+    try {
+        std::string head;
+        while (!stop_ && ReceiveHead(fd, pending, head)) {
+            THttpRequest request;
+            const bool parsed = ParseHttpRequest(head, request);
+            const TAnswer answer = Answer(request, parsed);
+            const std::int64_t length =
+                answer.SendBody ? answer.Range.Last - answer.Range.First + 1 : 0;
+            const std::string reply =
+                "HTTP/1.1 " + answer.Status + "\r\n" + answer.Headers +
                 "Content-Length: " + std::to_string(length) + "\r\n" +
-                (keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n") + "\r\n";
-            if (!SendAll(fd, reply.data(), reply.size())) {
+                (answer.KeepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n") +
+                "\r\n";
+            if (!SendText(fd, reply)) {
                 return;
             }
-            if (sendBody && request.Method == "GET") {
-                std::int64_t at = range.First;
-                const std::int64_t stopAt = range.Last + 1;
-                int waited = 0;
-                while (at < stopAt && !stop_) {
-                    const std::int64_t n = file->ReadAvailable(
-                        at, buffer.data(), std::min<std::int64_t>(kSendChunk, stopAt - at));
-                    if (n > 0) {
-                        if (!SendAll(fd, buffer.data(), static_cast<std::size_t>(n))) {
-                            return;
-                        }
-                        at += n;
-                        waited = 0;
-                        continue;
-                    }
-                    const TEntryFile::TProgress p = file->WaitFor(at, kWaitStep);
-                    // An entry that ends short of its announced size, or fails, breaks the
-                    // response off: the client must not take a short body for the whole.
-                    if ((p.Done && p.Available <= at) || ++waited > kMaxWaitSteps) {
-                        return;
-                    }
+            if (answer.File) {
+                buffer.resize(static_cast<std::size_t>(kSendChunk));
+                if (!SendBody(fd, answer, buffer)) {
+                    return;
                 }
             }
-            if (!keepAlive) {
+            if (!answer.KeepAlive) {
                 return;
             }
         }
     } catch (...) {
         // The connection ends; the server and the other connections go on.
+        TraceCaughtError("the media server");
     }
 }
 

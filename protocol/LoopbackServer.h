@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -10,25 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "FileDescriptor.h"
+#include "HttpRequest.h"
+
 namespace kiva {
 
 class TEntryStore;
 class TZLBArc2;
-
-// A byte range of a response, both ends included.
-struct TByteRange {
-    std::int64_t First = 0;
-    std::int64_t Last = 0;
-};
-enum class TRangeAnswer {
-    raWhole,         // no Range header, or one to ignore: the whole body with 200
-    raPart,          // one satisfiable range: 206 with that part
-    raUnsatisfiable, // 416
-};
-// Reads an HTTP Range header against a body of size bytes: "bytes=FIRST-LAST", "bytes=FIRST-"
-// and the suffix form "bytes=-COUNT". Malformed headers, other units and lists of ranges are
-// ignored, as HTTP allows; a range that starts beyond the body cannot be satisfied.
-TRangeAnswer ParseByteRange(std::string_view header, std::int64_t size, TByteRange& range);
 
 // Serves the open archive's entries over HTTP on the loopback interface, for the browser's
 // parts that cannot read the "kiva" scheme (its media player) or read it slowly (bulk data).
@@ -38,12 +27,17 @@ TRangeAnswer ParseByteRange(std::string_view header, std::int64_t size, TByteRan
 // entries, with byte ranges; CORS preflights are answered for the archive's own pages.
 // Entries are found with the protocol handler's name mapping and read from the book's entry
 // store, which inflates each entry once in the background.
+//
+// Each connection has a thread of its own, at most kMaxConnections of them; a connection that
+// sits idle, or whose request head trickles in, for longer than the idle time is closed.
 class TLoopbackServer {
 public:
+    static constexpr std::chrono::milliseconds kIdleTime{30000};
+
     // Listens at once; raises kiva::Exception when no socket can be had. The server finds
     // entries with a reader of its own that shares the store's directory, and reads them from
     // the store, which must outlive the server.
-    explicit TLoopbackServer(TEntryStore& store);
+    explicit TLoopbackServer(TEntryStore& store, std::chrono::milliseconds idleTime = kIdleTime);
     // Stops listening, ends every connection and waits for their threads.
     ~TLoopbackServer();
     TLoopbackServer(const TLoopbackServer&) = delete;
@@ -62,19 +56,27 @@ public:
 
     // The origin whose pages may read responses by script (CORS).
     static constexpr std::string_view kAllowedOrigin = "kiva://bundle";
-    // At most this many connections at once; more are turned away.
+    // At most this many connections at once; more are turned away with 503.
     static constexpr int kMaxConnections = 64;
 
 private:
     struct TConnection;
+    struct TAnswer;
     void AcceptLoop() noexcept;
     void Serve(TConnection& connection) noexcept;
+    // Reads the next request head into head; false when the connection is to end.
+    bool ReceiveHead(int fd, std::string& pending, std::string& head) const;
+    TAnswer Answer(const THttpRequest& request, bool parsed) const;
+    // Sends the body of a GET; false when the connection is to end.
+    bool SendBody(int fd, const TAnswer& answer, std::vector<char>& buffer) const;
     void ReapFinished();
+    void Wake() const;
 
     TEntryStore& store_;
     std::unique_ptr<TZLBArc2> reader_;
-    int listenFd_ = -1;
-    int wakeFd_ = -1;
+    const std::chrono::milliseconds idleTime_;
+    TFileDescriptor listen_;
+    TFileDescriptor wake_;
     std::uint16_t port_ = 0;
     std::string prefix_;
     std::string host_;

@@ -1,22 +1,9 @@
 #include "OurNSHandler.h"
 
-#include <fcntl.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <map>
-#include <mutex>
-#include <set>
 
 #include "BookSession.h"
 #include "ComServer.h"
-#include "FileDescriptor.h"
 #include "SysUtils.h"
 #include "Trace.h"
 #include "ZLIBArchive2.h"
@@ -25,198 +12,12 @@ namespace kiva {
 
 namespace {
 
-// The process-wide state of the handler's unit.
-struct THandlerUnit {
-    std::unique_ptr<TStringList> Log;
-    std::size_t LogBytes = 0;
-    std::unique_ptr<TStringList> TempFiles;
-    // The private folder of the temporary files, created with the first of them.
-    std::string TempFolder;
-    // Which file holds which entry (by lower-cased entry name), so that a file is reused only
-    // for the entry it was written for.
-    std::map<std::string, std::string> FileOfEntry;
-    std::set<std::string> UsedPaths;
-
-    // The safety net of a program that ends without finalising the unit: its temporary files
-    // must not outlive it.
-    ~THandlerUnit() { Finalize(); }
-
-    void Finalize();
-};
-
-THandlerUnit& Unit() {
-    static THandlerUnit unit;
-    return unit;
-}
-
-const TStringList& EmptyList() {
-    static const TStringList empty;
-    return empty;
-}
-
-void Trace(std::string line) {
-    auto& u = Unit();
-    if (!u.Log) {
-        return;
-    }
-    if (line.size() > kHandlerLogLineLimit) {
-        line.resize(kHandlerLogLineLimit - 3);
-        line += "...";
-    }
-    u.LogBytes += line.size();
-    u.Log->Add(std::move(line));
-    if (u.Log->Count() < 2 * kHandlerLogLimit && u.LogBytes <= kHandlerLogByteLimit) {
-        return;
-    }
-    // Cut back to the newest lines that fill half the room, so that trimming stays rare.
-    const auto& items = u.Log->Items();
-    std::size_t first = items.size();
-    std::size_t bytes = 0;
-    while (first > 0 && items.size() - first < static_cast<std::size_t>(kHandlerLogLimit) &&
-           bytes + items[first - 1].size() <= kHandlerLogByteLimit / 2) {
-        bytes += items[--first].size();
-    }
-    auto kept = std::make_unique<TStringList>();
-    for (std::size_t i = first; i < items.size(); ++i) {
-        kept->Add(items[i]);
-    }
-    u.Log = std::move(kept);
-    u.LogBytes = bytes;
-}
-
-// The file-name part of an entry name made safe as one name in a folder: no separators or
-// control characters, never "." or "..", never empty, at most 255 bytes with the extension kept.
-std::string SafeFileName(std::string name) {
-    for (char& c : name) {
-        if (c == '/' || static_cast<unsigned char>(c) < 0x20) {
-            c = '_';
-        }
-    }
-    if (name.empty()) {
-        name = "entry";
-    }
-    if (name == "." || name == "..") {
-        std::replace(name.begin(), name.end(), '.', '_');
-    }
-    constexpr std::size_t kMaxName = 255;
-    if (name.size() > kMaxName) {
-        std::string ext = name.substr(std::min(name.find_last_of('.'), name.size()));
-        if (ext.size() > 32) {
-            ext.clear();
-        }
-        name = name.substr(0, kMaxName - ext.size()) + ext;
-    }
-    return name;
-}
-
-std::mutex& TempFolderMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::string EnsureTempFolder() {
-    std::lock_guard lock(TempFolderMutex());
-    auto& u = Unit();
-    if (u.TempFolder.empty()) {
-        std::string pattern = SystemTempDir() + "kivabook-XXXXXX";
-        if (!mkdtemp(pattern.data())) {
-            throw EFCreateError(
-                Format("Cannot create folder \"%s\". %s", pattern, std::strerror(errno)));
-        }
-        u.TempFolder = pattern;
-    }
-    return u.TempFolder;
-}
-
-// A path in the private folder for the file name; a name already used for another entry goes
-// into a numbered sub-folder, so that every entry keeps its own file under its own name.
-std::string NewTempPath(const std::string& fileName) {
-    auto& u = Unit();
-    const std::string folder = EnsureTempFolder();
-    std::string path = folder + "/" + fileName;
-    for (int n = 2; u.UsedPaths.count(path) != 0; ++n) {
-        const std::string sub = folder + "/" + std::to_string(n);
-        if (mkdir(sub.c_str(), 0700) != 0 && errno != EEXIST) {
-            throw EFCreateError(
-                Format("Cannot create folder \"%s\". %s", sub, std::strerror(errno)));
-        }
-        path = sub + "/" + fileName;
-    }
-    u.UsedPaths.insert(path);
-    return path;
-}
-
-// Writes a file that must not exist yet; nothing that stands at the path is ever followed,
-// reused or overwritten. A failed write leaves no file behind.
-void WriteNewFile(const std::string& path, TMemoryStream& data) {
-    TFileDescriptor fd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (fd.Get() < 0) {
-        throw EFCreateError(Format("Cannot create file \"%s\". %s", path, std::strerror(errno)));
-    }
-    const auto* p = data.Memory();
-    std::int64_t left = data.Size();
-    int err = 0;
-    while (left > 0) {
-        const ssize_t n = ::write(fd.Get(), p, static_cast<std::size_t>(left));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            err = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        p += n;
-        left -= n;
-    }
-    if (err == 0 && ::close(fd.Release()) != 0) {
-        err = errno;
-    }
-    if (err != 0) {
-        ::unlink(path.c_str());
-        throw EWriteError();
-    }
-}
-
-bool IsRegularFile(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-    ::remove(path);
-    return 0;
-}
-
 void CopyWide(std::u16string_view text, LPWSTR target) {
     std::copy(text.begin(), text.end(), target);
     target[text.size()] = 0;
 }
 
 } // namespace
-
-// ---- Helpers
-
-std::string SystemTempDir() {
-    std::string dir = "/tmp";
-    for (const char* var : {"TMPDIR", "TMP", "TEMP"}) {
-        const char* v = std::getenv(var);
-        struct stat st {};
-        if (v && *v && stat(v, &st) == 0 && S_ISDIR(st.st_mode)) {
-            dir = v;
-            break;
-        }
-    }
-    std::error_code ec;
-    const std::filesystem::path full = std::filesystem::absolute(dir, ec).lexically_normal();
-    if (!ec && full.native().size() < 4096) {
-        dir = full.native();
-    }
-    if (dir.empty() || dir.back() != '/') {
-        dir += '/';
-    }
-    return dir;
-}
 
 // ---- Unit state
 
@@ -226,54 +27,15 @@ void OurNSHandlerInit() {
             ComServer(), [] { return new TOurNSHandler; }, CLSID_OurNSHandler, "OurNSHandler",
             "OurNSHandler", ciMultiInstance, tmApartment);
     }
-    auto& u = Unit();
-    if (!u.Log) {
-        u.Log = std::make_unique<TStringList>();
-    }
-    if (!u.TempFiles) {
-        u.TempFiles = std::make_unique<TStringList>();
-    }
-}
-
-void THandlerUnit::Finalize() {
-    if (TempFiles) {
-        for (const std::string& path : TempFiles->Items()) {
-            ::unlink(path.c_str());
-        }
-    }
-    // The folder is the process's own: whatever else is left in it goes with it.
-    if (!TempFolder.empty()) {
-        nftw(TempFolder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-        TempFolder.clear();
-    }
-    FileOfEntry.clear();
-    UsedPaths.clear();
-    Log.reset();
-    LogBytes = 0;
-    TempFiles.reset();
+    HandlerStateInit();
 }
 
 void OurNSHandlerFinal() {
-    Unit().Finalize();
+    HandlerStateFinal();
 }
 
 TComObjectFactory* OurNSHandlerFactory() {
     return ComServer().FindFactory(CLSID_OurNSHandler);
-}
-
-const TStringList& HandlerLog() {
-    return Unit().Log ? *Unit().Log : EmptyList();
-}
-const TStringList& TempFileList() {
-    return Unit().TempFiles ? *Unit().TempFiles : EmptyList();
-}
-std::string HandlerTempFolder() {
-    std::lock_guard lock(TempFolderMutex());
-    return Unit().TempFolder;
-}
-
-std::string HandlerTempFolderCreated() {
-    return EnsureTempFolder();
 }
 
 // ---- TOurNSHandler
@@ -307,7 +69,7 @@ HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
     // An entry that cannot be delivered fails the request: the sink hears it like any other
     // result, and no half-made data is ever handed out.
     try {
-        Trace("Failed: " + message);
+        HandlerTrace("Failed: " + message);
         StopStreaming();
         FDataWriter.reset();
         FData.Reset();
@@ -317,6 +79,7 @@ HRESULT TOurNSHandler::Start(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
             FSink->ReportResult(kEntryFailure, 0, AnsiToWide(message).c_str());
         }
     } catch (...) {
+        TraceCaughtError("failing a request");
     }
     return kEntryFailure;
 }
@@ -325,6 +88,7 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
                                     IInternetBindInfo* pOIBindInfo) {
     FNeedFile = false;
     FAsync = false;
+    FStreamEnd = S_OK;
     if (!szUrl || !pOIProtSink) {
         return E_INVALIDARG;
     }
@@ -350,10 +114,10 @@ HRESULT TOurNSHandler::StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIPro
         }
     }
     const std::string url = WideToAnsi(WideView(szUrl));
-    Trace("Start widechar: " + url);
-    Trace("Start ansistring: " + url);
+    HandlerTrace("Start widechar: " + url);
+    HandlerTrace("Start ansistring: " + url);
     if (AnsiLowerCaseAscii(url.substr(0, kContentRoot.size())) != kContentRoot) {
-        Trace("Default handler for: " + url);
+        HandlerTrace("Default handler for: " + url);
         return INET_E_USE_DEFAULT_PROTOCOLHANDLER;
     }
     FUrl = url;
@@ -392,16 +156,16 @@ TBookSession& TOurNSHandler::Book() const {
 
 bool TOurNSHandler::LoadEntry(const std::string& url) {
     const std::string name = EntryNameFromUrl(url);
-    Trace("Get data for: " + name);
+    HandlerTrace("Get data for: " + name);
     TBookSession& book = Book();
     TZLBArc2* arc = &book.Archive();
     const TUrlEntry found = FindUrlEntry(*arc, url);
     if (found.Index < 0) {
-        Trace("Not found : " + name);
+        HandlerTrace("Not found : " + name);
         FSize = 0;
         return false;
     }
-    Trace("Send data for: " + name);
+    HandlerTrace("Send data for: " + name);
     const TArchiveEntry entry = arc->GetFileEntry(found.Index);
     const std::string type = ContentTypeOfEntry(found.Name);
     if (!type.empty()) {
@@ -475,6 +239,15 @@ void TOurNSHandler::ReportStreamed(bool first) {
     }
 }
 
+void TOurNSHandler::ReleaseFinishedEntry() {
+    // The entry's file is held while it is served, which keeps the store from closing it. Once
+    // the result is out and the reader has had the last byte, nothing needs it any more: the
+    // browser may keep a finished request for long, and the store must not wait for it.
+    if (FFile && FResultReported && FStreamEnd != S_OK) {
+        StopStreaming();
+    }
+}
+
 void TOurNSHandler::StopStreaming() {
     if (FFile) {
         FFile->RemoveListener(FListener);
@@ -488,30 +261,14 @@ std::string TOurNSHandler::SaveEntryToTempFile(const std::string& url) {
     if (found.Index < 0) {
         return std::string();
     }
-    const std::string& name = found.Name;
-    auto& u = Unit();
-    if (!u.TempFiles) {
-        throw Exception("The protocol handler is not initialised");
-    }
-    const std::string key = AnsiLowerCaseAscii(name);
-    const auto known = u.FileOfEntry.find(key);
-    if (known != u.FileOfEntry.end() && IsRegularFile(known->second)) {
-        return known->second;
-    }
-    TMemoryStream stream;
-    arc->ExtractToStream(stream, name);
-    const std::string path = known != u.FileOfEntry.end()
-                                 ? known->second
-                                 : NewTempPath(SafeFileName(ExtractFileName(name)));
-    WriteNewFile(path, stream);
-    u.TempFiles->Add(path);
-    u.FileOfEntry[key] = path;
-    return path;
+    return TempFileOfEntry(
+        found.Name, [&](TMemoryStream& stream) { arc->ExtractToStream(stream, found.Name); });
 }
 
 HRESULT TOurNSHandler::Continue(PROTOCOLDATA* /*pProtocolData*/) {
     try {
         ReportStreamed(false);
+        ReleaseFinishedEntry();
     } catch (...) {
         TraceCaughtError("a streamed entry's progress");
     }
@@ -566,9 +323,14 @@ HRESULT TOurNSHandler::Read(void* pv, ULONG cb, ULONG* pcbRead) {
             }
             if (p.Done) {
                 FWaiting = false;
-                return p.Failed ? kEntryFailure : S_FALSE;
+                FStreamEnd = p.Failed ? kEntryFailure : S_FALSE;
+                ReleaseFinishedEntry();
+                return FStreamEnd;
             }
             return E_PENDING;
+        }
+        if (FStreamEnd != S_OK) {
+            return FStreamEnd;
         }
         if (FPosition < FSize && FData) {
             ULONG n = 0;
@@ -582,6 +344,7 @@ HRESULT TOurNSHandler::Read(void* pv, ULONG cb, ULONG* pcbRead) {
         }
         return S_FALSE;
     } catch (...) {
+        TraceCaughtError("reading a request");
         return E_FAIL;
     }
 }
@@ -653,6 +416,8 @@ HRESULT TOurNSHandler::CombineUrl(LPCWSTR /*pwzBaseUrl*/, LPCWSTR pwzRelativeUrl
         CopyWide(wide, pwzResult);
         return S_OK;
     } catch (...) {
+        // Only the conversions of the texts can fail, for want of memory.
+        TraceCaughtError("combining addresses");
         return E_OUTOFMEMORY;
     }
 }

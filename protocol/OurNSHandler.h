@@ -9,6 +9,7 @@
 #include "ComObj.h"
 #include "ContentUrl.h"
 #include "EntryFile.h"
+#include "HandlerState.h"
 #include "ObjIdl.h"
 #include "UrlMon.h"
 
@@ -62,6 +63,7 @@ private:
     // brought to the platform's thread through the sink's Switch, and what they report.
     void EntryProgressed();
     void ReportStreamed(bool first);
+    void ReleaseFinishedEntry();
     void StopStreaming();
     std::string SaveEntryToTempFile(const std::string& url);
     HRESULT StartRequest(LPCWSTR szUrl, IInternetProtocolSink* pOIProtSink,
@@ -84,16 +86,14 @@ private:
     // A Read found no bytes yet; the next arrival asks the platform for a Continue.
     std::atomic<bool> FWaiting{false};
     bool FResultReported = false;
+    // How reading a streamed entry ended (S_FALSE at its end, or its failure); S_OK before.
+    HRESULT FStreamEnd = S_OK;
     PROTOCOLDATA FSwitchData;
 };
 
 // The failure that Start answers (and reports to the sink) when the entry exists but cannot be
 // delivered: damaged data, no open archive, or a temporary file that cannot be written.
 inline constexpr HRESULT kEntryFailure = INET_E_DOWNLOAD_FAILURE;
-
-// The system's folder for temporary files, ending with "/": TMPDIR, TMP or TEMP when it names
-// an existing folder, else /tmp; made absolute.
-std::string SystemTempDir();
 
 // Unit life. Init creates the class factory (owned by the COM server), then HandlerLog and
 // TempFileList; Final deletes the temporary files and their private folder and frees both
@@ -110,19 +110,5 @@ public:
 };
 
 TComObjectFactory* OurNSHandlerFactory();
-// The trace of the requests, oldest first. Only the newest lines are kept, at most
-// kHandlerLogLimit of them and about kHandlerLogByteLimit bytes, each cut to
-// kHandlerLogLineLimit bytes, so a long session with long URLs does not grow without end.
-// Empty outside Init and Final.
-inline constexpr int kHandlerLogLimit = 10000;
-inline constexpr std::size_t kHandlerLogByteLimit = 1 << 20;
-inline constexpr std::size_t kHandlerLogLineLimit = 1024;
-const TStringList& HandlerLog();
-// The temporary files written for requests that need a file, in the order they were written.
-const TStringList& TempFileList();
-// The process's private folder for those files (mode 0700), or empty until the first one.
-std::string HandlerTempFolder();
-// The same folder, created when it does not exist yet. Safe on any thread.
-std::string HandlerTempFolderCreated();
 
 } // namespace kiva

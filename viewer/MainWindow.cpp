@@ -338,9 +338,10 @@ void TMainWindow::FocusSearchField() {
 }
 
 void TMainWindow::Post(std::function<void()> call) {
-    // The default main context runs it on the GUI thread, whichever thread posts.
-    g_main_context_invoke_full(
-        nullptr, G_PRIORITY_DEFAULT_IDLE,
+    // Queued on the default main context, which only the GUI thread runs; never run at once,
+    // which a worker's post could do while nobody owns the context.
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
         [](gpointer data) -> gboolean {
             try {
                 (*static_cast<std::function<void()>*>(data))();

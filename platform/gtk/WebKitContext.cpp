@@ -371,9 +371,11 @@ std::string NameSpaceErrorText(HRESULT result) {
 }
 
 void DispatchToMainLoop(std::function<void()> call) {
-    g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, RunDispatched,
-                               new std::function<void()>(std::move(call)),
-                               [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+    // Always queued, never run at once: invoking the main context runs the call right where it
+    // is made when nobody owns the context (before the main loop starts, after it ends), which
+    // would put it on the worker that asked.
+    g_idle_add_full(G_PRIORITY_DEFAULT, RunDispatched, new std::function<void()>(std::move(call)),
+                    [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
 }
 
 void ServeNameSpaceRequest(WebKitURISchemeRequest* request, IServiceProvider* services) noexcept {

@@ -24,10 +24,10 @@
 // A damaged count must be refused before memory is reserved for it. Every allocation request
 // of this process passes through here, so a test can see the largest one a call made. The
 // sanitizers bring their own allocator, so under them the probe stays off.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KIVA_ALLOCATION_PROBE 0
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define KIVA_ALLOCATION_PROBE 0
 #endif
 #endif

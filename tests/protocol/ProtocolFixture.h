@@ -68,6 +68,18 @@ private:
     ComPtr<IServiceProvider> services_;
 };
 
+// The process's open descriptors whose target starts with prefix: a file's path (a deleted
+// file's shows its folder), "/memfd:" for memory files, "socket:" for sockets.
+inline int DescriptorsTo(const std::string& prefix) {
+    int count = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        count += !ec && target.rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
 struct TReadStep {
     HRESULT Result;
     ULONG Count;

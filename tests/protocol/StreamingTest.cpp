@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -92,11 +93,12 @@ protected:
         a.Add({"", "index.html", "<p>small</p>", true})
             .Add({"media\\", "large.bin", large, true})
             .Add({"media\\", "damaged.bin", large, true, 60000})
+            .Add({"media\\", "stored.bin", large, false})
             .Add({"", "caf\xE9.webm", "cp1252 media", false});
-        const std::string file = (dir / "large.kvb").string();
-        a.WriteTo(file);
-        arc.OpenArchive(file);
-        book->Prepare(false);
+        archivePath = (dir / "large.kvb").string();
+        a.WriteTo(archivePath);
+        arc.OpenArchive(archivePath);
+        book->Prepare(secret);
         ASSERT_TRUE(ComServer().Initialize({}));
         RegisterKivaNameSpace(factory, session);
     }
@@ -143,6 +145,9 @@ protected:
         }
     }
 
+    // The book has a view password: its entries never reach the disk.
+    bool secret = false;
+    std::string archivePath;
     std::string large;
     TCallQueue queue;
     ComPtr<IClassFactory> factory;
@@ -208,41 +213,45 @@ TEST_F(StreamingTest, WithoutADispatcherNothingRunsOnTheExtractionThread) {
     request->Close();
 }
 
-// ---- Byte ranges
-
-TEST(ByteRanges, FollowHttp) {
-    const struct {
-        const char* Header;
-        std::int64_t Size;
-        TRangeAnswer Answer;
-        std::int64_t First, Last;
-    } cases[] = {
-        {"", 10, TRangeAnswer::raWhole, 0, 0},
-        {"bytes=2-5", 10, TRangeAnswer::raPart, 2, 5},
-        {"bytes=2-", 10, TRangeAnswer::raPart, 2, 9},
-        {"bytes=-3", 10, TRangeAnswer::raPart, 7, 9},
-        {"bytes=-30", 10, TRangeAnswer::raPart, 0, 9},
-        {"bytes=5-500", 10, TRangeAnswer::raPart, 5, 9},
-        {"Bytes=0-0", 10, TRangeAnswer::raPart, 0, 0},
-        {"bytes = 0-0", 10, TRangeAnswer::raWhole, 0, 0},
-        {"bytes=10-", 10, TRangeAnswer::raUnsatisfiable, 0, 0},
-        {"bytes=-0", 10, TRangeAnswer::raUnsatisfiable, 0, 0},
-        {"bytes=0-", 0, TRangeAnswer::raUnsatisfiable, 0, 0},
-        {"bytes=5-2", 10, TRangeAnswer::raWhole, 0, 0},
-        {"bytes=a-b", 10, TRangeAnswer::raWhole, 0, 0},
-        {"bytes=0-1,4-5", 10, TRangeAnswer::raWhole, 0, 0},
-        {"items=0-1", 10, TRangeAnswer::raWhole, 0, 0},
-        {"bytes=99999999999999999999-", 10, TRangeAnswer::raWhole, 0, 0},
-    };
-    for (const auto& c : cases) {
-        TByteRange r;
-        const TRangeAnswer answer = ParseByteRange(c.Header, c.Size, r);
-        EXPECT_EQ(answer, c.Answer) << c.Header;
-        if (answer == TRangeAnswer::raPart) {
-            EXPECT_EQ(r.First, c.First) << c.Header;
-            EXPECT_EQ(r.Last, c.Last) << c.Header;
-        }
+// The browser may keep a request long after it read the last byte: the entry is let go then,
+// so the store may close its file. A stored entry shows it: it holds the archive open.
+TEST_F(StreamingTest, AnEntryIsHeldOnlyUntilItsLastByteIsRead) {
+    auto request = Start(u"kiva://bundle/media/stored.bin", nullptr);
+    ASSERT_EQ(request->Status(), S_OK);
+    std::vector<char> buf(1 << 20);
+    std::string body;
+    ULONG n = 0;
+    ASSERT_EQ(request->Read(buf.data(), 100, &n), S_OK);
+    body.append(buf.data(), n);
+    EXPECT_EQ(test::DescriptorsTo(archivePath), 1);
+    HRESULT hr;
+    while ((hr = request->Read(buf.data(), static_cast<ULONG>(buf.size()), &n)) == S_OK) {
+        body.append(buf.data(), n);
     }
+    EXPECT_EQ(hr, S_FALSE);
+    EXPECT_TRUE(body == large);
+    EXPECT_EQ(test::DescriptorsTo(archivePath), 0);
+    EXPECT_EQ(request->Read(buf.data(), 1, &n), S_FALSE);
+    request->Close();
+}
+
+class SecretBookTest : public StreamingTest {
+protected:
+    void SetUp() override {
+        secret = true;
+        StreamingTest::SetUp();
+    }
+};
+
+TEST_F(SecretBookTest, EntriesLiveInMemoryAndNeverReachTheDisk) {
+    std::string body;
+    EXPECT_EQ(Pull(u"kiva://bundle/media/large.bin", body), S_FALSE);
+    EXPECT_TRUE(body == large);
+    // The store keeps the entry for the next request, in memory.
+    EXPECT_EQ(test::DescriptorsTo("/memfd:kivabook-entry"), 1);
+    ASSERT_FALSE(book->CacheFolder().empty());
+    EXPECT_EQ(test::DescriptorsTo(book->CacheFolder()), 0);
+    EXPECT_FALSE(std::filesystem::exists(book->CacheFolder() + "/entries"));
 }
 
 // ---- The loopback server
@@ -260,8 +269,13 @@ class ServerTest : public StreamingTest {
 protected:
     void SetUp() override {
         StreamingTest::SetUp();
-        server = book->MediaServer();
-        ASSERT_NE(server, nullptr);
+        ASSERT_NE(book->MediaServer(), nullptr);
+        Use(*book->MediaServer());
+    }
+
+    // Points the requests at another server.
+    void Use(TLoopbackServer& other) {
+        server = &other;
         path = server->BaseUrl().substr(std::string("http://127.0.0.1:").size());
         path = path.substr(path.find('/'));
         host = "127.0.0.1:" + std::to_string(server->Port());
@@ -408,8 +422,61 @@ TEST_F(ServerTest, KeepsAConnectionForSeveralRequests) {
 }
 
 TEST_F(ServerTest, ListsTheEntriesWorthFetchingFromIt) {
-    EXPECT_EQ(TLoopbackServer::BulkPaths(arc),
-              (std::vector<std::string>{"media/large.bin", "media/damaged.bin"}));
+    EXPECT_EQ(
+        TLoopbackServer::BulkPaths(arc),
+        (std::vector<std::string>{"media/large.bin", "media/damaged.bin", "media/stored.bin"}));
+}
+
+TEST_F(ServerTest, AnEntryBeyondTheBudgetComesWholeFromItsStart) {
+    TEntryStoreOptions options;
+    options.Folder = (dir / "entries").string();
+    options.Budget = 1 << 20;
+    TEntryStore store(arc, options);
+    TLoopbackServer small(store);
+    Use(small);
+    // HTTP lets a server ignore Range: the inflating entry cannot seek, and says so.
+    TReply r = Get(path + "media/large.bin", "Range: bytes=1000-1999\r\n");
+    EXPECT_EQ(r.Status(), 200);
+    EXPECT_TRUE(r.Has("Accept-Ranges: none"));
+    EXPECT_TRUE(r.Body == large);
+    EXPECT_EQ(store.Usage().Bytes, 0);
+    // An entry read in place seeks as ever, whatever its size.
+    r = Get(path + "media/stored.bin", "Range: bytes=1000-1999\r\n");
+    EXPECT_EQ(r.Status(), 206);
+    EXPECT_EQ(r.Body, large.substr(1000, 1000));
+}
+
+TEST_F(ServerTest, ClosesIdleAndTricklingConnectionsAndTurnsAwayTooMany) {
+    {
+        TLoopbackServer quick(*book->Entries(), std::chrono::milliseconds(300));
+        Use(quick);
+        const int idle = Connect();
+        const int trickle = Connect();
+        const std::string head =
+            "GET " + path + "index.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+        for (char c : head) {
+            if (send(trickle, &c, 1, MSG_NOSIGNAL) != 1) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        char reply[64];
+        EXPECT_LE(recv(idle, reply, sizeof reply, 0), 0);
+        EXPECT_LE(recv(trickle, reply, sizeof reply, 0), 0);
+        close(idle);
+        close(trickle);
+    }
+    Use(*book->MediaServer());
+    std::vector<int> open;
+    for (int i = 0; i < TLoopbackServer::kMaxConnections; ++i) {
+        open.push_back(Connect());
+    }
+    const int more = Connect();
+    EXPECT_EQ(Exchange(more, "").Status(), 503);
+    close(more);
+    for (int fd : open) {
+        close(fd);
+    }
 }
 
 } // namespace
