@@ -5,8 +5,9 @@
                                      with the timeline of both
     race.py turns [--pairs N]        50 clicks on "next" links, each to the next page's title
     race.py media [--pairs N]        metadata and five seeks of a video (see README.md)
-    race.py million                  open time and memory of a 1,000,000-page book against a
-                                     1,000-page one, in the viewer
+    race.py million [--count N]      open time and memory of a 1,000,000-page book against a
+                                     1,000-page one, in the viewer (KIVA_MILLION_DIR keeps the
+                                     generated books between runs)
 
 The viewer shows a book packed with `kvb pack --viewer` from the Python documentation
 (python3-doc); MiniBrowser opens the same files over file://. Runs alternate, each pair starting
@@ -20,6 +21,7 @@ D-Bus session of its own, with a private home shared by both programs.
 """
 
 import argparse
+import html
 import os
 import shutil
 import signal
@@ -28,6 +30,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -55,9 +58,11 @@ STEPS = [
     ("child:WebKitNetworkProcess", "network process running"),
     ("child:WebKitWebProcess", "web process running"),
     ("start-page-requested", "start page requested"),
+    ("request", "first request reached the program"),
     ("first-bytes", "first bytes served"),
     ("title", "first page's title"),
     ("load-finished", "first page loaded"),
+    ("cpu-at-title", "main process CPU ms at the title"),
 ]
 
 
@@ -146,8 +151,14 @@ def timeline(run, title):
     """The step name -> milliseconds after the program was started."""
     main_pid = run.proc.pid
     steps = {}
+    titled = False
     for t, pid, program, event, detail in run.lines:
         key = None
+        if event == "cpu-ms":
+            # The processor time of the program at its first page's title, not a moment.
+            if titled and pid == main_pid and "cpu-at-title" not in steps:
+                steps["cpu-at-title"] = float(detail)
+            continue
         if event == "process-start":
             key = "process-start" if pid == main_pid else "child:" + program
         elif event == "spawn":
@@ -157,6 +168,7 @@ def timeline(run, title):
         elif event == "title":
             if detail != title:
                 continue
+            titled = True
             key = "title"
         elif event == "load-finished" and pid == main_pid:
             key = "load-finished"
@@ -192,7 +204,17 @@ def page_title(pages, page):
     with open(os.path.join(pages, page), encoding="utf-8", errors="replace") as f:
         text = f.read()
     start = text.find("<title>") + len("<title>")
-    return text[start:text.find("</title>", start)].strip().replace("&#8212;", "\u2014")
+    return html.unescape(text[start:text.find("</title>", start)].strip())
+
+
+def page_of(url, pages):
+    """The page below the site's folder that a viewer's or MiniBrowser's address names."""
+    url = url.split("#")[0].split("?")[0]
+    for prefix in ("kiva://bundle/", "file://" + os.path.realpath(pages) + "/",
+                   "file://" + pages + "/"):
+        if url.startswith(prefix):
+            return urllib.parse.unquote(url[len(prefix):])
+    return url
 
 
 def viewer_argv(book):
@@ -326,24 +348,31 @@ def cmd_turns(args, work):
         if not ok:
             print("%s: the walk did not end" % name)
             return None
-        # Each turn: from the click to the next title that differs from the page clicked on.
-        turns = []
-        shown = None
-        clicked = None
-        for t, pid, _, e, d in run.lines:
-            if pid != run.proc.pid:
-                continue
+        # Each turn: from the click to the title of the page that the click loads. The viewer
+        # shows an address as the title while a page has none yet, so only the page's own
+        # title ends the turn.
+        lines = [l for l in run.lines if l[1] == run.proc.pid]
+        for _, _, _, e, d in lines:
             if e == "title" and d.startswith("walk:"):
                 print("%s: %s" % (name, d))
                 return None
-            if e == "click":
-                clicked = t
+        turns = []
+        for k, (t, _, _, e, _) in enumerate(lines):
+            if e != "click":
                 continue
-            if e == "title" and d and d != shown:
-                if clicked is not None:
-                    turns.append(t - clicked)
-                    clicked = None
-                shown = d
+            loaded = next((d for _, _, _, e2, d in lines[k + 1:] if e2 == "load-finished"), None)
+            if not loaded:
+                break
+            want = page_title(pages, page_of(loaded, pages))
+            end = next((t2 for t2, _, _, e2, d in lines[k + 1:] if e2 == "title" and d == want),
+                       None)
+            if end is None:
+                # The last page may lose its title to the program's end.
+                if not any(e2 == "click" for _, _, _, e2, _ in lines[k + 1:]):
+                    break
+                print("%s: no title %r after a click" % (name, want))
+                return None
+            turns.append(end - t)
         return turns
 
     viewer = lambda: one("viewer", viewer_argv(book))
@@ -371,6 +400,125 @@ def cmd_turns(args, work):
               % (median(vs), median(ms), median(rs), median(vmed), median(mmed)))
 
 
+# ---- a book of a million pages
+
+
+def make_site(folder, count):
+    """Writes COUNT small pages in folders of 250, and an index page that links to the first."""
+    per_folder = 250
+    for i in range(count):
+        sub = os.path.join(folder, "static", "sec%04d" % (i // per_folder))
+        if i % per_folder == 0:
+            os.makedirs(sub, exist_ok=True)
+        with open(os.path.join(sub, "page%07d.html" % i), "w") as f:
+            f.write("<html><head><title>Page %d</title></head><body><p>Page %d of the book.</p>"
+                    "<a href=\"page%07d.html\">next</a></body></html>\n" % (i, i, i + 1))
+    with open(os.path.join(folder, "index.html"), "w") as f:
+        f.write("<html><head><title>A book of %d pages</title></head><body>"
+                "<a href=\"static/sec0000/page0000000.html\">first</a></body></html>\n" % count)
+
+
+def generated_book(store, count):
+    """A book of COUNT generated pages in STORE, made once and kept there for later runs."""
+    book = os.path.join(store, "pages-%d.kvb" % count)
+    if os.path.exists(book):
+        return book
+    site = os.path.join(store, "site-%d" % count)
+    shutil.rmtree(site, ignore_errors=True)
+    started = time.monotonic()
+    make_site(site, count)
+    print("generated %d pages in %.0f s" % (count, time.monotonic() - started))
+    started = time.monotonic()
+    subprocess.run([KVB, "pack", site, "-o", book, "-q"], check=True)
+    print("packed %d pages in %.0f s" % (count, time.monotonic() - started))
+    shutil.rmtree(site, ignore_errors=True)
+    return book
+
+
+def memory_kib(pid):
+    """Resident and proportional set size of one process, in KiB."""
+    rss = pss = None
+    try:
+        with open("/proc/%d/smaps_rollup" % pid) as f:
+            for line in f:
+                if line.startswith("Rss:"):
+                    rss = int(line.split()[1])
+                elif line.startswith("Pss:"):
+                    pss = int(line.split()[1])
+    except OSError:
+        pass
+    return rss, pss
+
+
+def cmd_million(args, work):
+    for path in (KVB, VIEWER, SHIM):
+        if not os.path.exists(path):
+            sys.exit("missing: %s" % path)
+    store = os.environ.get("KIVA_MILLION_DIR") or work
+    os.makedirs(store, exist_ok=True)
+    small = generated_book(store, 1000)
+    large = generated_book(store, args.count)
+
+    def one(book, count):
+        title = "A book of %d pages" % count
+        run = Run(work, "viewer-%d" % count, [VIEWER, book],
+                  {"KIVA_TIMELINE_ARCHIVE": os.path.realpath(book)})
+        ok = run.wait_for(has_title(title), 120)
+        at_title = memory_kib(run.proc.pid)
+        # The search index starts at the title; what it holds a little later counts as well.
+        time.sleep(args.settle)
+        later = memory_kib(run.proc.pid)
+        run.stop()
+        time.sleep(0.5)
+        if not ok:
+            print("no title %r within 120 s" % title)
+            return None
+        steps = timeline(run, title)
+        return steps, at_title, later
+
+    print("load before: %s" % load_text())
+    rows = {1000: [], args.count: []}
+    for i in range(args.runs):
+        order = [(small, 1000), (large, args.count)]
+        if i % 2:
+            order.reverse()
+        for book, count in order:
+            result = one(book, count)
+            if result:
+                rows[count].append(result)
+                steps, (rss, pss), (rss2, pss2) = result
+                print("run %d, %7d pages: title %6.0f ms (directory read %5.0f ms); main "
+                      "process RSS %4.0f MiB, PSS %4.0f MiB at the title, RSS %4.0f MiB %.0f s "
+                      "later" % (i + 1, count, steps["title"],
+                                 steps.get("archive-directory-read", 0), rss / 1024, pss / 1024,
+                                 rss2 / 1024, args.settle))
+    print("load after: %s" % load_text())
+    if not rows[1000] or not rows[args.count]:
+        return
+    med = {}
+    for count, results in rows.items():
+        med[count] = (median([r[0]["title"] for r in results]),
+                      median([r[1][0] for r in results]) / 1024,
+                      median([r[2][0] for r in results]) / 1024)
+    print()
+    print("median time to title: %d pages %.0f ms, 1000 pages %.0f ms; difference %.0f ms "
+          "(target <= 1500)" % (args.count, med[args.count][0], med[1000][0],
+                                med[args.count][0] - med[1000][0]))
+    print("median RSS at the title: %.0f MiB against %.0f MiB, +%.0f MiB; %.0f s later +%.0f MiB "
+          "(target <= 100 MB)" % (med[args.count][1], med[1000][1],
+                                  med[args.count][1] - med[1000][1], args.settle,
+                                  med[args.count][2] - med[1000][2]))
+    print()
+    print("timeline, median ms after the process was started")
+    print("%-34s %10s %10s" % ("step", "1000", str(args.count)))
+    for key, label in STEPS:
+        a = median([r[0].get(key) for r in rows[1000]])
+        b = median([r[0].get(key) for r in rows[args.count]])
+        if a is None and b is None:
+            continue
+        print("%-34s %10s %10s" % (label, fmt(a).strip(), fmt(b).strip()))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     sub = parser.add_subparsers(dest="command", required=True)
@@ -380,6 +528,11 @@ def main():
     p = sub.add_parser("turns")
     p.add_argument("--pairs", type=int, default=5)
     p.add_argument("--turns", type=int, default=50)
+    p = sub.add_parser("million")
+    p.add_argument("--count", type=int, default=1000000)
+    p.add_argument("--runs", type=int, default=3)
+    p.add_argument("--settle", type=float, default=5.0,
+                   help="seconds after the title at which memory is read again")
     args = parser.parse_args()
 
     if not os.environ.get("KIVA_RACE_INNER"):
@@ -400,7 +553,8 @@ def main():
         })
         for d in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"):
             os.makedirs(os.environ[d], exist_ok=True)
-        {"startup": cmd_startup, "turns": cmd_turns}[args.command](args, work)
+        {"startup": cmd_startup, "turns": cmd_turns,
+         "million": cmd_million}[args.command](args, work)
     finally:
         if not os.environ.get("KIVA_RACE_KEEP"):
             shutil.rmtree(work, ignore_errors=True)

@@ -10,6 +10,7 @@
 //   KIVA_TIMELINE_PAGE    a file whose first opening, in any process, marks the first bytes
 //   KIVA_TIMELINE_WALK    after the first page has loaded, follow this many "next" links
 //   KIVA_TIMELINE_MEDIA   after the first page has loaded, run seeks.js against its video
+//   KIVA_TIMELINE_READS   mark every asynchronous read of a response body
 //
 // Each line: microseconds of CLOCK_MONOTONIC, process id, program name, event, details.
 
@@ -127,8 +128,10 @@ void RunScript(const char* script) {
 
 gboolean TurnPage(gpointer) {
     Mark("click", std::to_string(walkDone + 1));
-    // The link Sphinx marks with the access key N leads to the next page.
-    RunScript("(function(){var a=document.querySelector('a[accesskey=\"N\"]');"
+    // The link Sphinx marks with the access key N leads to the next page; the start page has
+    // none, but links to the tutorial, which begins a chain of some hundred pages.
+    RunScript("(function(){var a=document.querySelector('a[accesskey=\"N\"]')||"
+              "document.querySelector('a[href$=\"tutorial/index.html\"]');"
               "if(a){a.click();}else{document.title='walk: no next link';}})()");
     return G_SOURCE_REMOVE;
 }
@@ -231,6 +234,21 @@ int close(int fd) {
     return real(fd);
 }
 
+// With KIVA_TIMELINE_READS, every asynchronous read of a response body by the engine is marked:
+// how many pieces a page arrives in, and how long each waits for the next.
+void g_input_stream_read_async(GInputStream* stream, void* buffer, gsize count, int priority,
+                               GCancellable* cancellable, GAsyncReadyCallback callback,
+                               gpointer data) {
+    static auto real = Next<void (*)(GInputStream*, void*, gsize, int, GCancellable*,
+                                     GAsyncReadyCallback, gpointer)>("g_input_stream_read_async");
+    static const bool marked = Env("KIVA_TIMELINE_READS") != nullptr;
+    if (marked) {
+        Mark("read", std::string(G_OBJECT_TYPE_NAME(stream)) + " " + std::to_string(count) +
+                         " priority " + std::to_string(priority));
+    }
+    real(stream, buffer, count, priority, cancellable, callback, data);
+}
+
 gboolean gtk_init_check(int* argc, char*** argv) {
     static auto real = Next<gboolean (*)(int*, char***)>("gtk_init_check");
     const gboolean ok = real(argc, argv);
@@ -302,6 +320,38 @@ void webkit_web_view_load_uri(WebKitWebView* view, const gchar* uri) {
     real(view, uri);
 }
 
+// The scheme's requests are marked as they reach the program, which shows how long a request
+// waits for a busy main loop and how long the program takes to answer it.
+struct TSchemeHook {
+    WebKitURISchemeRequestCallback Callback;
+    gpointer Data;
+    GDestroyNotify Destroy;
+};
+
+void DestroySchemeHook(gpointer data) {
+    auto* hook = static_cast<TSchemeHook*>(data);
+    if (hook->Destroy) {
+        hook->Destroy(hook->Data);
+    }
+    delete hook;
+}
+
+void HookedSchemeRequest(WebKitURISchemeRequest* request, gpointer data) {
+    auto* hook = static_cast<TSchemeHook*>(data);
+    Mark("request", webkit_uri_scheme_request_get_uri(request));
+    hook->Callback(request, hook->Data);
+}
+
+void webkit_web_context_register_uri_scheme(WebKitWebContext* context, const gchar* scheme,
+                                            WebKitURISchemeRequestCallback callback, gpointer data,
+                                            GDestroyNotify destroy) {
+    static auto real =
+        Next<void (*)(WebKitWebContext*, const gchar*, WebKitURISchemeRequestCallback, gpointer,
+                      GDestroyNotify)>("webkit_web_context_register_uri_scheme");
+    real(context, scheme, HookedSchemeRequest, new TSchemeHook{callback, data, destroy},
+         DestroySchemeHook);
+}
+
 void webkit_uri_scheme_request_finish(WebKitURISchemeRequest* request, GInputStream* stream,
                                       gint64 length, const gchar* type) {
     static auto real = Next<void (*)(WebKitURISchemeRequest*, GInputStream*, gint64, const gchar*)>(
@@ -309,6 +359,7 @@ void webkit_uri_scheme_request_finish(WebKitURISchemeRequest* request, GInputStr
     if (!pageSeen.exchange(true)) {
         Mark("first-bytes", webkit_uri_scheme_request_get_uri(request));
     }
+    Mark("answered", webkit_uri_scheme_request_get_uri(request));
     real(request, stream, length, type);
 }
 
@@ -321,6 +372,10 @@ guint gtk_statusbar_push(GtkStatusbar* bar, guint context, const gchar* text) {
 void gtk_window_set_title(GtkWindow* window, const gchar* title) {
     static auto real = Next<void (*)(GtkWindow*, const gchar*)>("gtk_window_set_title");
     Mark("title", title ? title : "");
+    // The processor time the program spent so far, on every thread, beside the wall time.
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    Mark("cpu-ms", std::to_string(cpu.tv_sec * 1000 + cpu.tv_nsec / 1000000));
     real(window, title);
 }
 
