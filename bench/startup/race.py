@@ -4,7 +4,9 @@
     race.py startup [--pairs N]      time from process start to the first page's title,
                                      with the timeline of both
     race.py turns [--pairs N]        50 clicks on "next" links, each to the next page's title
-    race.py media [--pairs N]        metadata and five seeks of a video (see README.md)
+    race.py media [--pairs N]        time to a video's metadata and of five seeks (seeks.js);
+                                     the video (about 160 MB) is made in the run's folder and
+                                     removed with it
     race.py million [--count N]      open time and memory of a 1,000,000-page book against a
                                      1,000-page one, in the viewer (KIVA_MILLION_DIR keeps the
                                      generated books between runs)
@@ -16,7 +18,8 @@ with the other program, and every figure is the median of the pairs. A preloaded
 timed the same way. Prints figures only: nothing here passes or fails.
 
 KIVA_BUILD names the build folder (default: build beside this checkout), MINIBROWSER the
-MiniBrowser program, KIVA_DOCS the documentation's folder. It runs on an Xvfb display and a
+MiniBrowser program, KIVA_DOCS the documentation's folder, KIVA_VIEWER_ENV settings
+(NAME=VALUE ...) given to the viewer's starts alone. It runs on an Xvfb display and a
 D-Bus session of its own, with a private home shared by both programs.
 """
 
@@ -278,6 +281,8 @@ def cmd_startup(args, work):
     index_once(work, book, title)
     page = os.path.realpath(os.path.join(pages, "index.html"))
     env_viewer = {"KIVA_TIMELINE_ARCHIVE": os.path.realpath(book)}
+    # Settings tried on the viewer alone, as NAME=VALUE separated by blanks.
+    env_viewer.update(v.split("=", 1) for v in os.environ.get("KIVA_VIEWER_ENV", "").split())
     env_mini = {"KIVA_TIMELINE_PAGE": page}
 
     def one(name, argv, env):
@@ -398,6 +403,76 @@ def cmd_turns(args, work):
         print("median walk: viewer %.0f ms, MiniBrowser %.0f ms; median ratio %.3f "
               "(target <= 1.0); median turn %.1f and %.1f ms"
               % (median(vs), median(ms), median(rs), median(vmed), median(mmed)))
+
+
+# ---- media
+
+
+def make_clip(path, seconds):
+    """A WebM video of noise, which no encoder can shrink: about 0.65 MB a second."""
+    subprocess.run(["nice", "gst-launch-1.0", "-q", "videotestsrc", "pattern=snow",
+                    "num-buffers=%d" % (seconds * 15), "!",
+                    "video/x-raw,width=640,height=360,framerate=15/1", "!", "vp8enc",
+                    "target-bitrate=10000000", "deadline=1", "cpu-used=16",
+                    "keyframe-max-dist=60", "!", "webmmux", "!", "filesink",
+                    "location=" + path], check=True)
+
+
+def cmd_media(args, work):
+    for path in (KVB, VIEWER, SHIM, MINIBROWSER):
+        if not os.path.exists(path):
+            sys.exit("missing: %s" % path)
+    site = os.path.join(work, "media-site")
+    os.makedirs(site)
+    clip = os.path.join(site, "clip.webm")
+    started = time.monotonic()
+    make_clip(clip, args.seconds)
+    print("made a %.0f MB WebM in %.0f s" % (os.path.getsize(clip) / 1e6,
+                                            time.monotonic() - started))
+    with open(os.path.join(site, "media.html"), "w") as f:
+        f.write("<!DOCTYPE html><html><head><title>Media</title></head><body>"
+                "<video id=\"v\" controls></video></body></html>\n")
+    book = os.path.join(work, "media-book")
+    subprocess.run([KVB, "pack", site, "-o", book, "--viewer", VIEWER, "-q", "--set",
+                    "StartPage=media.html"], check=True)
+    # The book holds the video; MiniBrowser reads the file itself.
+    script = os.path.join(HERE, "seeks.js")
+
+    def one(name, argv):
+        run = Run(work, name, argv, {"KIVA_TIMELINE_MEDIA": script})
+        ok = run.wait_for(lambda lines: any(e == "title" and d.startswith("media:")
+                                            for _, _, _, e, d in lines), 120)
+        run.stop()
+        time.sleep(0.5)
+        result = next((d for _, _, _, e, d in run.lines if e == "title" and
+                       d.startswith("media:")), None)
+        if not ok or not result or "error" in result:
+            print("%s: %s" % (name, result or "no result within 120 s"))
+            return None
+        values = [float(v) for v in result.split()[1:]]
+        return values[0], values[1:]
+
+    print("load before: %s" % load_text())
+    print("%-5s %22s %22s" % ("pair", "viewer meta / seek ms", "MiniBrowser meta / seek"))
+    vm, vs, mm, ms = [], [], [], []
+    for i, v, m in pairs(args.pairs, lambda: one("viewer", viewer_argv(book)),
+                         lambda: one("minibrowser", mini_argv(site, "media.html"))):
+        if not v or not m:
+            continue
+        vm.append(v[0])
+        mm.append(m[0])
+        vs.append(statistics.median(v[1]))
+        ms.append(statistics.median(m[1]))
+        print("%-5d %10.0f / %9.0f %10.0f / %9.0f   (seeks %s and %s)"
+              % (i, v[0], vs[-1], m[0], ms[-1], " ".join("%.0f" % x for x in v[1]),
+                 " ".join("%.0f" % x for x in m[1])))
+    print("load after: %s" % load_text())
+    if vm:
+        print()
+        print("median metadata: viewer %.0f ms, MiniBrowser over file:// %.0f ms, ratio %.2f "
+              "(target <= 1.5)" % (median(vm), median(mm), median(vm) / median(mm)))
+        print("median seek: viewer %.0f ms, MiniBrowser over file:// %.0f ms, ratio %.2f "
+              "(target <= 2)" % (median(vs), median(ms), median(vs) / median(ms)))
 
 
 # ---- a book of a million pages
@@ -528,6 +603,9 @@ def main():
     p = sub.add_parser("turns")
     p.add_argument("--pairs", type=int, default=5)
     p.add_argument("--turns", type=int, default=50)
+    p = sub.add_parser("media")
+    p.add_argument("--pairs", type=int, default=5)
+    p.add_argument("--seconds", type=int, default=240, help="length of the generated video")
     p = sub.add_parser("million")
     p.add_argument("--count", type=int, default=1000000)
     p.add_argument("--runs", type=int, default=3)
@@ -553,7 +631,7 @@ def main():
         })
         for d in ("XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"):
             os.makedirs(os.environ[d], exist_ok=True)
-        {"startup": cmd_startup, "turns": cmd_turns,
+        {"startup": cmd_startup, "turns": cmd_turns, "media": cmd_media,
          "million": cmd_million}[args.command](args, work)
     finally:
         if not os.environ.get("KIVA_RACE_KEEP"):
