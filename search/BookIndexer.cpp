@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <unordered_set>
 
 #include "ArchiveStorageKey.h"
 #include "IndexCache.h"
@@ -285,8 +284,9 @@ void TBookIndexer::Build() {
     if (cancel_) {
         return;
     }
-    // The first page goes first: its language chooses the stemming of the whole book.
-    std::vector<int> order = pages_;
+    // The first page goes first: its language chooses the stemming of the whole book. The
+    // list is put in that order itself, since a copy would cost megabytes in a huge book.
+    std::vector<int>& order = pages_;
     const std::string first = AnsiLowerCaseAscii(settings_.FirstPage);
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (AnsiLowerCaseAscii(archive_.GetFileEntry(order[i]).FullName()) == first) {
