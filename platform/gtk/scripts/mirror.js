@@ -39,15 +39,24 @@
     var address = value === null ? null : mediaAddress(value);
     if (address) setAttribute.call(element, 'src', address);
   }
-  // Media elements that markup puts into the document, the page's own or a fragment's, are
-  // found through live lists of them: each notification costs as much as there are media
-  // elements, not as many nodes as were added, so that long pages parse as fast as without.
-  var lists = ['video', 'audio', 'source'].map(function (name) {
-    return document.getElementsByTagNameNS(HTML, name);
-  });
-  new MutationObserver(function () {
-    for (var i = 0; i < lists.length; i++) {
-      for (var j = 0; j < lists[i].length; j++) fix(lists[i][j]);
+  function scan(node) {
+    if (node.nodeType !== 1) return;
+    if (isMedia(node)) fix(node);
+    // The parser adds each element before its children: most added elements have none to
+    // look through, and a search of each would slow long pages down.
+    if (node.firstElementChild) {
+      var list = node.querySelectorAll('video[src],audio[src],source[src]');
+      for (var i = 0; i < list.length; i++) if (isMedia(list[i])) fix(list[i]);
+    }
+  }
+  new MutationObserver(function (records) {
+    for (var i = 0; i < records.length; i++) {
+      var r = records[i];
+      if (r.type === 'attributes') {
+        if (isMedia(r.target)) fix(r.target);
+      } else {
+        for (var j = 0; j < r.addedNodes.length; j++) scan(r.addedNodes[j]);
+      }
     }
   }).observe(document, {childList: true, subtree: true, attributes: true, attributeFilter: ['src']});
   function patchSrc(proto) {
