@@ -407,6 +407,10 @@ TEST_F(WebKitBrowser, MediaOfTheArchivesPagesPlaysFromTheMirror) {
              "document.getElementById('v').outerHTML = '<video id=\"w\" src=\"later.webm\">';"
              "1");
     EXPECT_EQ(Evaluate("document.getElementById('w').getAttribute('src')"), mirror + "later.webm");
+    // A fragment arrives whole, its media inside the element that is added.
+    Evaluate("document.body.insertAdjacentHTML('beforeend', "
+             "'<div><p><video id=\"d\" src=\"deep.webm\"></video></p></div>'); 1");
+    EXPECT_EQ(Evaluate("document.getElementById('d').getAttribute('src')"), mirror + "deep.webm");
     // Other elements and other addresses keep theirs.
     EXPECT_EQ(Evaluate("var i = new Image(); i.src = 'a.png'; i.src"), "kiva://bundle/a.png");
     EXPECT_EQ(Evaluate("var w = document.createElement('video');"
