@@ -89,6 +89,13 @@ void TArchiveDirectory::TBuilder::Add(const std::uint8_t* records, std::int64_t 
         }
         const TEntryNumbers n = TEntryNumbers::Decode(r, version_);
         const auto index = static_cast<std::uint32_t>(dir_->records_.Size());
+        if (n.Method == emCompressedEncrypted || n.Method == emStoredEncrypted) {
+            dir_->anyEncrypted_ = true;
+        } else if ((n.Method == emCompressed || n.Method == emStored) &&
+                   n.UncompressedSize >= kLargeEntrySize &&
+                   dir_->large_.size() < kMaxLargeEntries) {
+            dir_->large_.push_back(index);
+        }
         *dir_->records_.Append(1) = TRecord{n.UncompressedSize,
                                             n.CompressedSize,
                                             n.EncryptedSize,

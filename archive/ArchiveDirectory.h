@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "PlainArray.h"
 #include "ZLIBArchiveGlobals2.h"
@@ -41,6 +42,18 @@ public:
     // case, every other byte compared as it is; -1 when there is none.
     int Find(std::string_view fullName) const;
 
+    // An entry of at least this many bytes is large: the viewer streams it rather than
+    // inflating it at once.
+    static constexpr std::int64_t kLargeEntrySize = std::int64_t(1) << 20;
+    // How many large entries are noted at most.
+    static constexpr std::size_t kMaxLargeEntries = 16384;
+    // Whether an entry is stored encrypted.
+    bool AnyEncrypted() const { return anyEncrypted_; }
+    // The first kMaxLargeEntries large entries, in file order, that are stored or compressed
+    // without encryption. Both answers are noted while the records arrive, so that a book of a
+    // million entries is not walked again for them.
+    const std::vector<std::uint32_t>& LargeEntries() const { return large_; }
+
 private:
     // The numbers of an entry, 40 bytes; the rest is in front of its name in names_.
     struct TRecord {
@@ -78,6 +91,8 @@ private:
     // the first entry comes first; an empty slot ends every run, so no probe wraps around.
     TPlainArray<TSlot> slots_;
     std::uint64_t tableSize_ = 1;
+    bool anyEncrypted_ = false;
+    std::vector<std::uint32_t> large_;
 };
 
 } // namespace kiva

@@ -266,6 +266,15 @@ TArchiveEntry TZLBArc2::GetFileEntry(int index) const {
     return dir_->Entry(index);
 }
 
+bool TZLBArc2::HasEncryptedEntries() const {
+    return dir_ && dir_->AnyEncrypted();
+}
+
+const std::vector<std::uint32_t>& TZLBArc2::LargeEntries() const {
+    static const std::vector<std::uint32_t> none;
+    return dir_ ? dir_->LargeEntries() : none;
+}
+
 TArchiveOffset TZLBArc2::AbsolutePosition(TArchiveOffset relative) const {
     if (baseOffset_ < 0) {
         throw Exception(msg::UnknownPosition);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Classes.h"
@@ -55,6 +56,14 @@ public:
     int FileCount() const;
     TArchiveEntry GetFileEntry(int index) const;
     int IndexOfFile(const std::string& fileName) const;
+    // The first entry whose full name equals fullName when ASCII letters are folded to lower
+    // case, without IndexOfFile's drive rule; -1 when there is none or no archive is open.
+    int FindEntry(std::string_view fullName) const;
+    // Whether an entry of the open archive is encrypted; false while none is open.
+    bool HasEncryptedEntries() const;
+    // The first large entries of the open archive that are not encrypted, in file order (see
+    // TArchiveDirectory::LargeEntries); empty while none is open.
+    const std::vector<std::uint32_t>& LargeEntries() const;
     void ExtractToStream(TStream& stream, const std::string& fileName);
     bool ExtractIndexToStream(int index, TStream& stream, TStream* archiveStream);
 
@@ -81,7 +90,6 @@ private:
     void InflateInto(TZDecompressionStream& z, TStream& stream, std::int64_t count,
                      std::int64_t sourceBytes);
     void ExtractEncrypted(const TArchiveEntry& entry, TStream& archive, TStream& stream);
-    int FindEntry(std::string_view fullName) const;
 
     std::string archiveFileName_;
     TArchiveTrailer trailer_;

@@ -98,16 +98,7 @@ void TBookSession::StopServing() {
 }
 
 bool HasEncryptedEntries(const TZLBArc2& archive) {
-    if (archive.ArchiveFileName().empty()) {
-        return false;
-    }
-    for (int i = 0, n = archive.FileCount(); i < n; ++i) {
-        const std::uint8_t method = archive.GetFileEntry(i).Method;
-        if (method == emCompressedEncrypted || method == emStoredEncrypted) {
-            return true;
-        }
-    }
-    return false;
+    return !archive.ArchiveFileName().empty() && archive.HasEncryptedEntries();
 }
 
 } // namespace kiva

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ArchiveDirectory.h"
 #include "ContentUrl.h"
 #include "EntryStore.h"
 #include "SysUtils.h"
@@ -84,14 +85,16 @@ TFileDescriptor Listen(std::uint16_t& port) {
 } // namespace
 
 std::vector<std::string> TLoopbackServer::BulkPaths(const TZLBArc2& archive) {
+    // The reader noted its large entries while the directory loaded: a book of a million
+    // small pages is not walked again here.
+    static_assert(kStreamedEntryMinSize == TArchiveDirectory::kLargeEntrySize);
+    static_assert(kMaxBulkPaths <= TArchiveDirectory::kMaxLargeEntries);
     std::vector<std::string> paths;
-    const int count = archive.FileCount();
-    for (int i = 0; i < count && paths.size() < kMaxBulkPaths; ++i) {
-        const TArchiveEntry entry = archive.GetFileEntry(i);
-        if (entry.UncompressedSize < kStreamedEntryMinSize ||
-            (entry.Method != emCompressed && entry.Method != emStored)) {
-            continue;
+    for (const std::uint32_t i : archive.LargeEntries()) {
+        if (paths.size() >= kMaxBulkPaths) {
+            break;
         }
+        const TArchiveEntry entry = archive.GetFileEntry(static_cast<int>(i));
         std::string path = AnsiLowerCaseAscii(ArchiveText(entry.FullName()));
         std::replace(path.begin(), path.end(), '\\', '/');
         paths.push_back(std::move(path));

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <unordered_set>
 
 #include "ArchiveStorageKey.h"
 #include "IndexCache.h"
@@ -59,31 +58,35 @@ bool StemsEnglish(const std::string& lang) {
 } // namespace
 
 bool TBookIndexer::HasEncryptedEntries(const TZLBArc2& archive) {
+    return archive.HasEncryptedEntries();
+}
+
+std::vector<int> TBookIndexer::PageIndexes(const TZLBArc2& archive) {
+    std::vector<int> pages;
     const int count = archive.FileCount();
     for (int i = 0; i < count; ++i) {
-        const std::uint8_t method = archive.GetFileEntry(i).Method;
-        if (method == emCompressedEncrypted || method == emStoredEncrypted) {
-            return true;
+        const TArchiveEntry entry = archive.GetFileEntry(i);
+        // The viewer finds only the first of two names that differ in letter case, as the
+        // directory's lookup does; asking it spares a set of every name of a huge book.
+        if (IsPageName(entry.FullName()) && archive.FindEntry(entry.FullName()) == i) {
+            pages.push_back(i);
         }
     }
-    return false;
+    return pages;
+}
+
+std::string TBookIndexer::PagePath(const TZLBArc2& archive, int index) {
+    std::string path = ArchiveText(archive.GetFileEntry(index).FullName());
+    for (char& c : path) {
+        c = c == '\\' ? '/' : c;
+    }
+    return path;
 }
 
 std::vector<TBookIndexer::TPage> TBookIndexer::Pages(const TZLBArc2& archive) {
     std::vector<TPage> pages;
-    std::unordered_set<std::string> seen;
-    const int count = archive.FileCount();
-    for (int i = 0; i < count; ++i) {
-        const std::string name = archive.GetFileEntry(i).FullName();
-        // The viewer finds only the first of two names that differ in letter case.
-        if (!IsPageName(name) || !seen.insert(AnsiLowerCaseAscii(name)).second) {
-            continue;
-        }
-        std::string path = ArchiveText(name);
-        for (char& c : path) {
-            c = c == '\\' ? '/' : c;
-        }
-        pages.push_back({i, std::move(path)});
+    for (const int i : PageIndexes(archive)) {
+        pages.push_back({i, PagePath(archive, i)});
     }
     return pages;
 }
@@ -95,7 +98,6 @@ TBookIndexer::TBookIndexer(const TZLBArc2& archive, TIndexSettings settings)
     archive_.VerifyFileCRC = false;
     storageKey_ = ArchiveStorageKey(archive);
     bookPath_ = CanonicalBookPath(archive.ArchiveFileName());
-    pages_ = Pages(archive);
     if (settings_.CacheRoot.empty()) {
         settings_.CacheRoot = DefaultBooksCacheRoot();
     }
@@ -127,7 +129,7 @@ void TBookIndexer::Join() noexcept {
 }
 
 TIndexProgress TBookIndexer::Progress() const {
-    return TIndexProgress{done_.load(), static_cast<int>(pages_.size()), complete_.load()};
+    return TIndexProgress{done_.load(), total_.load(), complete_.load()};
 }
 
 std::string TBookIndexer::Problem() const {
@@ -235,10 +237,10 @@ std::unique_ptr<TSearchIndex> TBookIndexer::OpenWriter(std::string& name, bool& 
     return std::make_unique<TSearchIndex>(name, true);
 }
 
-std::optional<TPageText> TBookIndexer::ReadPage(const TPage& page) {
+std::optional<TPageText> TBookIndexer::ReadPage(int page) {
     TCappedStream bytes(static_cast<std::int64_t>(kMaxPageBytes) + 1, cancel_);
     try {
-        archive_.ExtractIndexToStream(page.Index, bytes, nullptr);
+        archive_.ExtractIndexToStream(page, bytes, nullptr);
     } catch (const Exception&) {
         if (!bytes.Full()) {
             // Encrypted or damaged: the page is left out, and so is nothing else.
@@ -276,14 +278,18 @@ void TBookIndexer::Build() {
     if (cancel_) {
         return;
     }
-    // The first page goes first: its language chooses the stemming of the whole book.
-    std::vector<const TPage*> order;
-    for (const TPage& p : pages_) {
-        order.push_back(&p);
+    // The pages are listed here, on the worker, since a book may have a million of them.
+    pages_ = PageIndexes(archive_);
+    total_ = static_cast<int>(pages_.size());
+    if (cancel_) {
+        return;
     }
+    // The first page goes first: its language chooses the stemming of the whole book. The
+    // list is put in that order itself, since a copy would cost megabytes in a huge book.
+    std::vector<int>& order = pages_;
     const std::string first = AnsiLowerCaseAscii(settings_.FirstPage);
     for (std::size_t i = 0; i < order.size(); ++i) {
-        if (AnsiLowerCaseAscii(archive_.GetFileEntry(order[i]->Index).FullName()) == first) {
+        if (AnsiLowerCaseAscii(archive_.GetFileEntry(order[i]).FullName()) == first) {
             std::rotate(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(i),
                         order.begin() + static_cast<std::ptrdiff_t>(i) + 1);
             break;
@@ -293,7 +299,7 @@ void TBookIndexer::Build() {
     std::string stemming = writer->Meta("stemming");
     if (stemming.empty()) {
         if (!order.empty()) {
-            firstText = ReadPage(*order.front());
+            firstText = ReadPage(order.front());
         }
         stemming = !firstText || StemsEnglish(firstText->Lang) ? "english" : "none";
     }
@@ -303,8 +309,10 @@ void TBookIndexer::Build() {
     }
     const std::set<std::string> indexed = writer->IndexedPaths();
     int done = 0;
-    for (const TPage& p : pages_) {
-        done += indexed.count(p.Path) ? 1 : 0;
+    if (!indexed.empty()) {
+        for (const int page : pages_) {
+            done += indexed.count(PagePath(archive_, page)) ? 1 : 0;
+        }
     }
     done_ = done;
     complete_ = done == static_cast<int>(pages_.size()) && writer->Meta("complete") == "1";
@@ -317,22 +325,23 @@ void TBookIndexer::Build() {
     int batch = 0;
     auto batchStart = std::chrono::steady_clock::now();
     writer->Begin();
-    for (const TPage* page : order) {
+    for (const int page : order) {
         if (cancel_) {
             KeepBatch(*writer, batch);
             return;
         }
-        if (indexed.count(page->Path)) {
+        const std::string path = PagePath(archive_, page);
+        if (indexed.count(path)) {
             continue;
         }
         std::optional<TPageText> text =
-            (firstText && page == order.front()) ? std::move(firstText) : ReadPage(*page);
+            (firstText && page == order.front()) ? std::move(firstText) : ReadPage(page);
         if (cancel_) {
             // The page may have been cut short: it is read again next time.
             KeepBatch(*writer, batch);
             return;
         }
-        writer->AddPage(page->Path, text ? &*text : nullptr);
+        writer->AddPage(path, text ? &*text : nullptr);
         ++batch;
         if (batch >= kBatchPages || std::chrono::steady_clock::now() - batchStart >= kBatchTime) {
             writer->Commit();

@@ -76,6 +76,9 @@ public:
     static bool HasEncryptedEntries(const TZLBArc2& archive);
     // The book's HTML pages, in directory order, each name once.
     static std::vector<TPage> Pages(const TZLBArc2& archive);
+    // The entries of those pages, and the path of one as the index shows it.
+    static std::vector<int> PageIndexes(const TZLBArc2& archive);
+    static std::string PagePath(const TZLBArc2& archive, int index);
 
 private:
     void Run() noexcept;
@@ -85,14 +88,16 @@ private:
     void SetProblem(const std::string& problem);
     void KeepBatch(TSearchIndex& writer, int batch) noexcept;
     // The text of a page, or nothing when it cannot be read.
-    std::optional<TPageText> ReadPage(const TPage& page);
+    std::optional<TPageText> ReadPage(int page);
     void Report();
 
     TZLBArc2 archive_;
     TIndexSettings settings_;
     std::string storageKey_;
     std::string bookPath_;
-    std::vector<TPage> pages_;
+    // The pages' entries, listed by the worker when it starts.
+    std::vector<int> pages_;
+    std::atomic<int> total_{0};
 
     std::thread worker_;
     std::atomic<bool> cancel_{false};

@@ -262,3 +262,77 @@ TEST(ArchiveDirectory, ReadersOnOtherThreadsShareOneDirectory) {
 }
 
 } // namespace
+
+namespace {
+
+// What the directory notes while it loads (an encrypted entry anywhere, the large entries worth
+// streaming) must be what a walk over every entry finds, at the size limit, for every method,
+// and when there are more large entries than it keeps.
+struct FMakeup {
+    const char* Label;
+    std::vector<FEntry> Entries;
+};
+
+std::vector<FMakeup> Makeups() {
+    constexpr std::int64_t kLarge = TArchiveDirectory::kLargeEntrySize;
+    auto sized = [](std::string name, std::uint8_t method, std::int64_t size) {
+        FEntry e = Entry("media\\", std::move(name));
+        e.method = method;
+        e.uncompressedSize = size;
+        return e;
+    };
+    std::vector<FMakeup> makeups;
+    makeups.push_back({"SmallPagesOnly", {Entry("", "index.html"), Entry("a\\", "b.html")}});
+    makeups.push_back({"EveryMethodAroundTheLimit", {}});
+    for (const std::uint8_t method : {0, 1, 2, 3, 7}) {
+        for (const std::int64_t size : {kLarge - 1, kLarge, kLarge * 300}) {
+            makeups.back().Entries.push_back(
+                sized("m" + std::to_string(method) + "_" + std::to_string(size), method, size));
+        }
+    }
+    std::vector<FEntry> late(2000, Entry("", ""));
+    for (std::size_t i = 0; i < late.size(); ++i) {
+        late[i].name = "page" + std::to_string(i) + ".html";
+    }
+    late.back().method = 3;
+    makeups.push_back({"OneEncryptedEntryAtTheEnd", late});
+    std::vector<FEntry> many;
+    for (std::size_t i = 0; i < TArchiveDirectory::kMaxLargeEntries + 3; ++i) {
+        many.push_back(sized("v" + std::to_string(i) + ".webm", i % 2 ? 1 : 0, kLarge));
+    }
+    makeups.push_back({"MoreLargeEntriesThanAreKept", many});
+    return makeups;
+}
+
+class DirectoryNotes : public ::testing::TestWithParam<FMakeup> {};
+
+TEST_P(DirectoryNotes, AreWhatAWalkFinds) {
+    TempFolder dir;
+    TZLBArc2 arc(nullptr);
+    ASSERT_TRUE(arc.OpenArchive(dir.Write("notes.kvb", Build(GetParam().Entries))));
+    bool encrypted = false;
+    std::vector<std::uint32_t> large;
+    for (int i = 0; i < arc.FileCount(); ++i) {
+        const TArchiveEntry e = arc.GetFileEntry(i);
+        encrypted = encrypted || e.Method == emCompressedEncrypted || e.Method == emStoredEncrypted;
+        if ((e.Method == emCompressed || e.Method == emStored) &&
+            e.UncompressedSize >= TArchiveDirectory::kLargeEntrySize &&
+            large.size() < TArchiveDirectory::kMaxLargeEntries) {
+            large.push_back(static_cast<std::uint32_t>(i));
+        }
+    }
+    EXPECT_EQ(arc.HasEncryptedEntries(), encrypted);
+    EXPECT_EQ(arc.LargeEntries(), large);
+    // A reader of its own for another thread shares the notes; a closed one has none.
+    TZLBArc2 other(nullptr);
+    other.OpenSameArchive(arc);
+    EXPECT_EQ(other.LargeEntries(), large);
+    arc.CloseArchive();
+    EXPECT_FALSE(arc.HasEncryptedEntries());
+    EXPECT_TRUE(arc.LargeEntries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Makeups, DirectoryNotes, ::testing::ValuesIn(Makeups()),
+                         [](const auto& info) { return std::string(info.param.Label); });
+
+} // namespace

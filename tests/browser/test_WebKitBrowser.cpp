@@ -51,6 +51,10 @@ const std::map<std::string, std::string>& Site() {
         {"selfclose.html", "<!DOCTYPE html><html><head><title>Self closing</title>"
                            "<script>window.close();</script></head><body>x</body></html>"},
         {"tall.html", "<!DOCTYPE html><title>Tall</title><div style=\"height:5000px\">x</div>"},
+        {"media.html", "<!DOCTYPE html><title>Media</title><p>x</p><div><video id=\"v\" "
+                       "src=\"clip.webm\"></video></div><audio><source id=\"s\" "
+                       "src=\"sub/s.ogg\"><source id=\"o\" src=\"https://example.org/o.ogg\">"
+                       "</audio><img id=\"i\" src=\"dot.png\">"},
         {"text.html", "<!DOCTYPE html><title>Text</title>"
                       "<p id=\"p\" style=\"font-size:20px;margin:0\">Kiva words on a kiva page</p>"
                       "<img id=\"i\" src=\"dot.png\" width=\"40\" height=\"40\">"
@@ -392,6 +396,21 @@ TEST_F(WebKitBrowser, MediaOfTheArchivesPagesPlaysFromTheMirror) {
     Evaluate("document.body.innerHTML = '<audio id=\"m\" src=\"../y.wav\"></audio>'; 1");
     EXPECT_EQ(Evaluate("document.getElementById('m').src"), mirror + "y.wav");
     EXPECT_EQ(Evaluate("new Audio('z.mp3').src"), mirror + "z.mp3");
+    // In the page's own markup, and once more when a script changes the attribute later.
+    ASSERT_TRUE(Load("kiva://bundle/media.html"));
+    EXPECT_EQ(Evaluate("document.getElementById('v').getAttribute('src')"), mirror + "clip.webm");
+    EXPECT_EQ(Evaluate("document.getElementById('s').getAttribute('src')"), mirror + "sub/s.ogg");
+    EXPECT_EQ(Evaluate("document.getElementById('o').getAttribute('src')"),
+              "https://example.org/o.ogg");
+    EXPECT_EQ(Evaluate("document.getElementById('i').getAttribute('src')"), "dot.png");
+    Evaluate("Element.prototype.removeAttribute.call(document.getElementById('v'), 'src');"
+             "document.getElementById('v').outerHTML = '<video id=\"w\" src=\"later.webm\">';"
+             "1");
+    EXPECT_EQ(Evaluate("document.getElementById('w').getAttribute('src')"), mirror + "later.webm");
+    // A fragment arrives whole, its media inside the element that is added.
+    Evaluate("document.body.insertAdjacentHTML('beforeend', "
+             "'<div><p><video id=\"d\" src=\"deep.webm\"></video></p></div>'); 1");
+    EXPECT_EQ(Evaluate("document.getElementById('d').getAttribute('src')"), mirror + "deep.webm");
     // Other elements and other addresses keep theirs.
     EXPECT_EQ(Evaluate("var i = new Image(); i.src = 'a.png'; i.src"), "kiva://bundle/a.png");
     EXPECT_EQ(Evaluate("var w = document.createElement('video');"
@@ -724,11 +743,12 @@ TEST_F(CrossOrigin, ABookPagesFormIsNotPostedToAnotherSite) {
     ASSERT_TRUE(Load("kiva://bundle/second.html"));
     ASSERT_EQ(Fetched(), "from afar");
     Evaluate("var f = document.createElement('form'); f.method = 'post'; f.action = '" +
-             web_.Url() + "'; f.innerHTML = '<input name=q value=1>';"
-                          "document.body.appendChild(f); f.submit(); 1");
+             web_.Url() +
+             "'; f.innerHTML = '<input name=q value=1>';"
+             "document.body.appendChild(f); f.submit(); 1");
     ASSERT_TRUE(PumpUntil([&] { return status.rfind("Not sent", 0) == 0; }));
-    EXPECT_EQ(status, "Not sent: a form of the book cannot be sent to another site (" +
-                          web_.Url() + ")");
+    EXPECT_EQ(status,
+              "Not sent: a form of the book cannot be sent to another site (" + web_.Url() + ")");
     EXPECT_EQ(wb_->LocationURL(), "kiva://bundle/second.html");
 }
 

@@ -42,7 +42,9 @@
   function scan(node) {
     if (node.nodeType !== 1) return;
     if (isMedia(node)) fix(node);
-    if (node.querySelectorAll) {
+    // The parser adds each element before its children: most added elements have none to
+    // look through, and a search of each would slow long pages down.
+    if (node.firstElementChild) {
       var list = node.querySelectorAll('video[src],audio[src],source[src]');
       for (var i = 0; i < list.length; i++) if (isMedia(list[i])) fix(list[i]);
     }
