@@ -5,7 +5,7 @@
 namespace kiva {
 
 std::string ArchiveStorageKey(const TZLBArc2& archive) {
-    return archive.ArchiveFileName().empty() ? std::string() : archive.StorageKey();
+    return archive.StorageKey();
 }
 
 } // namespace kiva

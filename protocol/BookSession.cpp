@@ -60,7 +60,7 @@ IServiceProvider* TBookSession::Services() {
 }
 
 void TBookSession::Prepare(bool viewPassword) {
-    keepsSecrets_ = viewPassword || HasEncryptedEntries(*archive_);
+    keepsSecrets_ = viewPassword || archive_->HasEncryptedEntries();
     storageKey_ = ArchiveStorageKey(*archive_);
     if (!storageKey_.empty()) {
         dataFolder_ = BookFolder(UserDataDir(), storageKey_);
@@ -95,10 +95,6 @@ void TBookSession::StopServing() {
     if (entries_) {
         entries_->Stop();
     }
-}
-
-bool HasEncryptedEntries(const TZLBArc2& archive) {
-    return !archive.ArchiveFileName().empty() && archive.HasEncryptedEntries();
 }
 
 } // namespace kiva

@@ -85,7 +85,4 @@ private:
     std::string cacheFolder_;
 };
 
-// True when an entry of the open archive is encrypted.
-bool HasEncryptedEntries(const TZLBArc2& archive);
-
 } // namespace kiva

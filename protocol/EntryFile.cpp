@@ -26,14 +26,18 @@ constexpr std::int64_t kStreamBuffer = 4 * kPublishStep;
 // published as they land; their CRC is computed on the way when it is to be checked.
 class TEntryFile::TSink final : public TStream {
 public:
-    explicit TSink(TEntryFile& file) : file_(file) { buffer_.reserve(kPublishStep); }
+    TSink(TEntryFile& file, bool checkCrc) : file_(file), checkCrc_(checkCrc) {
+        buffer_.reserve(kPublishStep);
+    }
 
     std::int64_t Write(const void* data, std::int64_t count) override {
         if (file_.stop_.load(std::memory_order_relaxed)) {
             throw Exception("The extraction was stopped");
         }
         const auto* p = static_cast<const char*>(data);
-        crc_ = UpdateCRC32(crc_, p, static_cast<std::size_t>(std::max<std::int64_t>(0, count)));
+        if (checkCrc_) {
+            crc_ = UpdateCRC32(crc_, p, static_cast<std::size_t>(std::max<std::int64_t>(0, count)));
+        }
         std::int64_t left = count;
         while (left > 0) {
             const std::int64_t room = kPublishStep - std::ssize(buffer_);
@@ -81,6 +85,7 @@ public:
 
 private:
     TEntryFile& file_;
+    const bool checkCrc_;
     std::vector<char> buffer_;
     std::int64_t written_ = 0;
     std::uint32_t crc_ = 0xFFFFFFFFu;
@@ -106,7 +111,7 @@ TEntryFile::TOutcome TEntryFile::Extract(TZLBArc2& reader, int index, TFileDescr
                                          bool checkCrc) noexcept {
     fd_ = std::move(fd);
     TOutcome outcome;
-    TSink sink(*this);
+    TSink sink(*this, checkCrc);
     try {
         const TArchiveEntry entry = reader.GetFileEntry(index);
         reader.ExtractIndexToStream(index, sink, nullptr);

@@ -40,9 +40,8 @@ public:
     TEntryFile& operator=(const TEntryFile&) = delete;
     ~TEntryFile();
 
-    // The entry's name and its size as the directory states it.
+    // The entry's name.
     const std::string& Name() const { return name_; }
-    std::int64_t ExpectedSize() const { return expectedSize_; }
     TKind Kind() const { return kind_; }
 
     TProgress Progress() const;

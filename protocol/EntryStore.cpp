@@ -53,8 +53,12 @@ TFileDescriptor NewMemoryFile() {
 }
 
 TFileDescriptor NewDiskFile(const std::string& folder) {
-    MakeFolders(folder);
     TFileDescriptor fd(::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
+    if (!fd && errno == ENOENT) {
+        // The folder is made when the first entry needs it, or again if it was removed.
+        MakeFolders(folder);
+        fd.Reset(::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
+    }
     if (fd) {
         return fd;
     }
@@ -176,6 +180,10 @@ struct TEntryStore::TState {
 
     TState(const TZLBArc2& archive, TEntryStoreOptions options);
 
+    // Stored entries are read where they lie, unless their CRC is to be checked first.
+    bool ReadsInPlace(const TArchiveEntry& entry) const {
+        return entry.Method == emStored && !Reader->VerifyFileCRC;
+    }
     std::shared_ptr<TEntryFile> OpenInPlace(const TArchiveEntry& entry);
     bool Streams(const TArchiveEntry& entry) const;
     std::shared_ptr<TSlot> NextAdmitted();
@@ -244,8 +252,7 @@ TEntryStore::TState::TPin::~TPin() {
 }
 
 std::shared_ptr<TEntryFile> TEntryStore::TState::OpenInPlace(const TArchiveEntry& entry) {
-    // Only when nobody asked for the CRC to be checked first.
-    if (entry.Method != emStored || Reader->VerifyFileCRC || entry.UncompressedSize < 0) {
+    if (!ReadsInPlace(entry) || entry.UncompressedSize < 0) {
         return nullptr;
     }
     std::shared_ptr<const TFileDescriptor> archive = ArchiveFile.lock();
@@ -271,8 +278,7 @@ std::shared_ptr<TEntryFile> TEntryStore::TState::OpenInPlace(const TArchiveEntry
 }
 
 bool TEntryStore::TState::Streams(const TArchiveEntry& entry) const {
-    const bool inPlace = entry.Method == emStored && !Reader->VerifyFileCRC;
-    return !inPlace && entry.UncompressedSize > Budget;
+    return !ReadsInPlace(entry) && entry.UncompressedSize > Budget;
 }
 
 std::shared_ptr<TEntryStore::TState::TSlot> TEntryStore::TState::NextAdmitted() {
@@ -464,7 +470,8 @@ std::shared_ptr<TEntryFile> TEntryStore::Open(int index) {
     }
     auto pin = std::make_shared<TState::TPin>();
     pin->State = state_;
-    // A stored entry the archive does not hold whole is extracted like any other, and fails.
+    // Over the budget, an entry is streamed to its reader without a file; so is a stored one
+    // the archive does not hold whole, which then fails as it is read.
     if (entry.UncompressedSize > s.Budget) {
         if (s.ReapStreams(true) >= kMaxStreams) {
             throw Exception("Too many large entries are being read at once");

@@ -232,10 +232,6 @@ std::string HandlerTempFolder() {
     return Unit().TempFolder;
 }
 
-std::string HandlerTempFolderCreated() {
-    return EnsureTempFolder();
-}
-
 std::string TempFileOfEntry(const std::string& name,
                             const std::function<void(TMemoryStream&)>& extract) {
     auto& u = Unit();

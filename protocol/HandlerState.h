@@ -29,8 +29,6 @@ const TStringList& HandlerLog();
 const TStringList& TempFileList();
 // The process's private folder for those files (mode 0700), or empty until the first one.
 std::string HandlerTempFolder();
-// The same folder, created when it does not exist yet. Safe on any thread.
-std::string HandlerTempFolderCreated();
 
 // The system's folder for temporary files, ending with "/": TMPDIR, TMP or TEMP when it names
 // an existing folder, else /tmp; made absolute.
