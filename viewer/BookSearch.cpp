@@ -4,7 +4,6 @@
 #include "ContentUrl.h"
 #include "SearchResultsPage.h"
 #include "SysUtils.h"
-#include "Trace.h"
 
 namespace kiva {
 
@@ -18,12 +17,11 @@ std::string ProgressText(const TIndexProgress& p) {
            " pages";
 }
 
-// Entries are named the same way whatever the link's escapes and letter case.
-std::string EntryKey(const std::string& url) {
+} // namespace
+
+std::string TBookSearch::PageKey(const std::string& url) {
     return AnsiLowerCaseAscii(EntryNameFromUrl(url));
 }
-
-} // namespace
 
 TBookSearch::TBookSearch(TBookSession& book, std::string firstPage, TPost post, TProgress progress)
     : book_(book), post_(std::move(post)), progress_(std::move(progress)) {
@@ -70,7 +68,7 @@ std::optional<std::string> TBookSearch::Page(const std::string& uri) {
     for (const TSearchHit& hit : results.Hits) {
         for (const TExcerptPart& part : hit.Excerpt) {
             if (part.Marked && !part.Text.empty()) {
-                marks_.emplace(EntryKey(BookPageUrl(hit.Path)), part.Text);
+                marks_.emplace(PageKey(BookPageUrl(hit.Path)), part.Text);
                 break;
             }
         }
@@ -79,7 +77,7 @@ std::optional<std::string> TBookSearch::Page(const std::string& uri) {
 }
 
 std::optional<std::string> TBookSearch::TextToMark(const std::string& url) const {
-    const auto it = marks_.find(EntryKey(url));
+    const auto it = marks_.find(PageKey(url));
     if (it == marks_.end()) {
         return std::nullopt;
     }

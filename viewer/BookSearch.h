@@ -40,6 +40,8 @@ public:
     // The text to mark on the book page at url when it is opened from the results page last
     // made; nothing when the page was not among its results.
     std::optional<std::string> TextToMark(const std::string& url) const;
+    // What names a page for TextToMark, the same whatever the link's escapes and letter case.
+    static std::string PageKey(const std::string& url);
 
     // How many results a page shows.
     static constexpr int kResultsShown = 50;

@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "MainLoopCall.h"
 #include "SysUtils.h"
-#include "Trace.h"
 #include "Unit1.h"
 #include "WebBrowser.h"
 
@@ -338,20 +338,10 @@ void TMainWindow::FocusSearchField() {
 }
 
 void TMainWindow::Post(std::function<void()> call) {
-    // Queued on the default main context, which only the GUI thread runs; never run at once,
-    // which a worker's post could do while nobody owns the context.
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        [](gpointer data) -> gboolean {
-            try {
-                (*static_cast<std::function<void()>*>(data))();
-            } catch (...) {
-                TraceCaughtError("a call brought to the window");
-            }
-            return G_SOURCE_REMOVE;
-        },
-        new std::function<void()>(std::move(call)),
-        [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    // Never run at once, which a worker's post could do while nobody owns the context; behind
+    // redraws, since what is posted (the index's progress) can wait for them.
+    CallFromMainLoop(token_, "a call brought to the window", std::move(call),
+                     G_PRIORITY_DEFAULT_IDLE);
 }
 
 void TMainWindow::SetCommandEnabled(TViewCommand command, bool enabled) {

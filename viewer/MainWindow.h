@@ -8,6 +8,7 @@
 #include <gtkmm.h>
 
 #include <array>
+#include <memory>
 
 namespace kiva {
 
@@ -112,6 +113,8 @@ private:
     Gtk::MenuItem Exit1{"Exit"};
 
     Glib::RefPtr<Gdk::Pixbuf> logo_;
+    // Calls posted to the window run only while it lives.
+    std::shared_ptr<int> token_ = std::make_shared<int>();
 };
 
 } // namespace kiva

@@ -1,6 +1,5 @@
 #include "Unit1.h"
 
-#include <algorithm>
 #include <array>
 #include <exception>
 
@@ -8,7 +7,6 @@
 
 #include "ComObj.h"
 #include "Dialogs.h"
-#include "Masks.h"
 #include "OurNSHandler.h"
 #include "ProtocolRegistration.h"
 #include "SearchResultsPage.h"
@@ -318,7 +316,7 @@ void TForm1::WebBrowser1DocumentComplete(TComponent*, IUnknown*, const std::stri
     DocumentLoaded = true;
     // A page opened from the search results shows where the words are.
     if (!markEntry_.empty() && URL.rfind(std::string(kContentRoot), 0) == 0 &&
-        AnsiLowerCaseAscii(EntryNameFromUrl(URL)) == markEntry_) {
+        TBookSearch::PageKey(URL) == markEntry_) {
         markEntry_.clear();
         WebBrowser1->FindText(markText_);
     }
@@ -389,7 +387,7 @@ void TForm1::WebBrowser1BeforeNavigate2(TComponent*, IUnknown*, std::string& URL
     markEntry_.clear();
     if (BookSearch && QueryOfSearchResultsUrl(WebBrowser1->LocationURL())) {
         if (std::optional<std::string> text = BookSearch->TextToMark(URL)) {
-            markEntry_ = AnsiLowerCaseAscii(EntryNameFromUrl(URL));
+            markEntry_ = TBookSearch::PageKey(URL);
             markText_ = *text;
         }
     }

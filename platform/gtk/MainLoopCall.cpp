@@ -8,14 +8,15 @@
 
 namespace kiva {
 
-void CallFromMainLoop(std::weak_ptr<int> owner, const char* where, std::function<void()> action) {
+void CallFromMainLoop(std::weak_ptr<int> owner, const char* where, std::function<void()> action,
+                      int priority) {
     struct TCall {
         std::weak_ptr<int> Owner;
         std::string Where;
         std::function<void()> Action;
     };
     g_idle_add_full(
-        G_PRIORITY_DEFAULT,
+        priority,
         [](gpointer data) -> gboolean {
             auto* call = static_cast<TCall*>(data);
             try {

@@ -63,7 +63,7 @@ std::string TPageScripts::Text(const char* resource) {
 void TPageScripts::AddObserver(const char* resource, const char* handler,
                                WebKitUserContentInjectedFrames frames, TMessageHandler onMessage) {
     const std::string source = Text(resource);
-    TObserver& observer = observers_.emplace_back(TObserver{this, handler, std::move(onMessage)});
+    TObserver& observer = observers_.emplace_back(TObserver{handler, std::move(onMessage)});
     webkit_user_content_manager_register_script_message_handler_in_world(content_, handler,
                                                                          WorldName().c_str());
     const std::string signal = std::string("script-message-received::") + handler;

@@ -65,7 +65,6 @@ public:
 
 private:
     struct TObserver {
-        TPageScripts* Owner;
         std::string Handler;
         TMessageHandler OnMessage;
     };

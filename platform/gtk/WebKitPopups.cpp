@@ -75,14 +75,6 @@ bool TWebKitPopups::Contains(WebKitWebView* view) const {
     return Find(view) != nullptr;
 }
 
-std::vector<WebKitWebView*> TWebKitPopups::Views() const {
-    std::vector<WebKitWebView*> views;
-    for (const auto& popup : popups_) {
-        views.push_back(popup->View);
-    }
-    return views;
-}
-
 void TWebKitPopups::Close(TPopup* popup) {
     const auto it = std::find_if(popups_.begin(), popups_.end(),
                                  [popup](const auto& p) { return p.get() == popup; });

@@ -49,7 +49,6 @@ public:
     void MoveLater(WebKitWebView* view, const std::string& uri);
     // Moves it now; call only outside the view's signals.
     void Move(WebKitWebView* view, const std::string& uri);
-    std::vector<WebKitWebView*> Views() const;
 
 private:
     struct TPopup {
