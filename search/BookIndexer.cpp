@@ -19,11 +19,6 @@ constexpr auto kBatchTime = std::chrono::milliseconds(250);
 // How long a query waits for the moment of a commit before it gives up.
 constexpr int kReaderBusyMs = 40;
 
-bool IsPageName(const std::string& name) {
-    const std::string ext = AnsiLowerCaseAscii(ExtractFileExt(name));
-    return ext == ".html" || ext == ".htm" || ext == ".xhtml";
-}
-
 // Stops taking bytes once it holds cap of them: the rest of a huge page is never inflated.
 // Stops as well when the indexer is cancelled, so that a huge page never holds up a closing
 // window.
@@ -61,14 +56,19 @@ bool TBookIndexer::HasEncryptedEntries(const TZLBArc2& archive) {
     return archive.HasEncryptedEntries();
 }
 
+bool TBookIndexer::IsPage(const std::string& name) {
+    const std::string ext = AnsiLowerCaseAscii(ExtractFileExt(name));
+    return ext == ".html" || ext == ".htm" || ext == ".xhtml";
+}
+
 std::vector<int> TBookIndexer::PageIndexes(const TZLBArc2& archive) {
     std::vector<int> pages;
     const int count = archive.FileCount();
     for (int i = 0; i < count; ++i) {
-        const TArchiveEntry entry = archive.GetFileEntry(i);
+        const std::string name = archive.GetFileEntry(i).FullName();
         // The viewer finds only the first of two names that differ in letter case, as the
         // directory's lookup does; asking it spares a set of every name of a huge book.
-        if (IsPageName(entry.FullName()) && archive.FindEntry(entry.FullName()) == i) {
+        if (IsPage(name) && archive.FindEntry(name) == i) {
             pages.push_back(i);
         }
     }
@@ -286,14 +286,14 @@ void TBookIndexer::Build() {
     }
     // The first page goes first: its language chooses the stemming of the whole book. The
     // list is put in that order itself, since a copy would cost megabytes in a huge book.
+    // The list is in directory order, and holds an entry only where the directory's lookup
+    // finds it, so the lookup and a binary search find the first page without a pass.
     std::vector<int>& order = pages_;
-    const std::string first = AnsiLowerCaseAscii(settings_.FirstPage);
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (AnsiLowerCaseAscii(archive_.GetFileEntry(order[i]).FullName()) == first) {
-            std::rotate(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(i),
-                        order.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            break;
-        }
+    const int firstEntry =
+        settings_.FirstPage.empty() ? -1 : archive_.FindEntry(settings_.FirstPage);
+    const auto at = std::lower_bound(order.begin(), order.end(), firstEntry);
+    if (firstEntry >= 0 && at != order.end() && *at == firstEntry) {
+        std::rotate(order.begin(), at, at + 1);
     }
     std::optional<TPageText> firstText;
     std::string stemming = writer->Meta("stemming");

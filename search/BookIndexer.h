@@ -76,6 +76,8 @@ public:
     static bool HasEncryptedEntries(const TZLBArc2& archive);
     // The book's HTML pages, in directory order, each name once.
     static std::vector<TPage> Pages(const TZLBArc2& archive);
+    // Whether a file of that name is an HTML page, by its extension.
+    static bool IsPage(const std::string& name);
     // The entries of those pages, and the path of one as the index shows it.
     static std::vector<int> PageIndexes(const TZLBArc2& archive);
     static std::string PagePath(const TZLBArc2& archive, int index);

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <optional>
 
+#include "BookIndexer.h"
 #include "KvbCommands.h"
 #include "KvbExtract.h"
 #include "KvbLauncher.h"
@@ -64,11 +65,6 @@ std::string BaseName(const std::string& path) {
     return p == std::string::npos ? path : path.substr(p + 1);
 }
 
-bool IsHtmlPage(const std::string& name) {
-    const std::string ext = AnsiLowerCaseAscii(ExtractFileExt(name));
-    return ext == ".html" || ext == ".htm" || ext == ".xhtml";
-}
-
 // The page a book without a StartPage of its author's opens at: index.html, or the only
 // HTML page at the top of the site, or else the first of them in name order (with a
 // warning), or else the first HTML page anywhere.
@@ -76,7 +72,7 @@ std::string ChooseStartPage(const std::vector<TPackItem>& items, const TCli& cli
     std::vector<std::string> top;
     const TPackItem* deeper = nullptr;
     for (const TPackItem& it : items) {
-        if (!IsHtmlPage(it.Name)) {
+        if (!TBookIndexer::IsPage(it.Name)) {
             continue;
         }
         if (!it.Path.empty()) {

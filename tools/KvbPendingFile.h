@@ -26,7 +26,6 @@ public:
     TPendingFile& operator=(const TPendingFile&) = delete;
 
     int Fd() const { return file_.Get(); }
-    const std::string& FinalName() const { return finalName_; }
     // A stream over the file, for writers that take one (seeking and reading back work).
     TDescriptorStream& Stream();
 
